@@ -1,0 +1,37 @@
+// Message dialogs: ShowMsg with its one-letter codes, MsgDialog, and the seam tests answer through.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+#include <QVariant>
+
+namespace parvula::framework {
+
+enum class TMsgKind { Warning, Error, Information, Confirmation, Plain };
+
+enum TMsgButton { mbYes = 1, mbNo = 2, mbOK = 4 };
+
+// Results of MsgDialog.
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+inline constexpr int mrYes = 6;
+inline constexpr int mrNo = 7;
+
+// What a shown box held; handed to the responder instead of showing a real box.
+struct TMsgRequest {
+    QString text; // after "/n" became CR LF
+    QString caption;
+    TMsgKind kind;
+    int buttons; // TMsgButton flags
+    int defaultButton; // one TMsgButton
+};
+using TMsgResponder = std::function<int(const TMsgRequest&)>;
+
+// Replaces the real dialog (tests); an empty responder restores it. Returns the previous one.
+TMsgResponder SetMsgResponder(TMsgResponder responder);
+
+int MsgDialog(const QString& text, TMsgKind kind, int buttons);
+bool ShowMsg(const QVariant& message, const QString& code = QString());
+
+} // namespace parvula::framework

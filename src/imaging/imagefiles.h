@@ -1,0 +1,83 @@
+// The Picture (empty, or one graphic of five kinds), loading by extension and the writers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "imaging/imagefiles_bitmap.h"
+
+namespace parvula::imaging {
+
+// Every reader, writer and codec failure. The text is the one the user sees.
+class EImageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class TGraphicKind { Empty, Bitmap, Jpeg, Png, Gif, Icon };
+
+class TGraphic; // one graphic of a kind; defined by the format files
+
+class TPicture {
+public:
+    TPicture();
+    ~TPicture();
+    TPicture(TPicture&&) noexcept;
+    TPicture& operator=(TPicture&&) noexcept;
+
+    TGraphicKind Kind() const;
+    bool Empty() const { return Kind() == TGraphicKind::Empty; }
+    int Width() const;
+    int Height() const;
+
+    // The bitmap graphic, or nullptr when the picture holds another kind.
+    TBitmap* Bitmap();
+    const TBitmap* Bitmap() const;
+    // Replaces the graphic by a bitmap.
+    void Assign(TBitmap bitmap);
+    // Switches the transparency mark of a bitmap graphic; no effect on other kinds.
+    void SetTransparentMark(bool on);
+
+    // Draws the graphic at the top-left corner of a 24-bit bitmap by the drawing rules:
+    // partial alpha blended over what lies beneath, transparent pixels left untouched.
+    void DrawOnto(TBitmap& target) const;
+
+    TGraphic* Graphic() const { return m_graphic.get(); }
+    void SetGraphic(std::unique_ptr<TGraphic> graphic);
+
+private:
+    std::unique_ptr<TGraphic> m_graphic;
+};
+
+// The encoded bytes of one output file and the path the writer chose for it (writers replace
+// the extension: ".jpeg" is written as ".jpg"). Lets a caller publish the file its own way.
+struct TEncodedFile {
+    std::filesystem::path path;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Loading by extension; on failure the picture keeps its previous graphic.
+void LoadFromFile(TPicture& picture, const std::filesystem::path& path);
+
+// Encoders: nullopt for an empty picture (the writer's false result).
+std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path);
+std::optional<TEncodedFile> EncodeJpeg(TPicture& picture, const std::filesystem::path& path, int quality);
+std::optional<TEncodedFile> EncodePng(TPicture& picture, const std::filesystem::path& path);
+std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::path& path);
+std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path);
+
+// Writers: encode, then write a hidden temporary file beside the target and move it into place,
+// so a failed write never leaves a partial file under the target name.
+bool SaveByExtension(TPicture& picture, const std::filesystem::path& path);
+bool SaveAsJpeg(TPicture& picture, const std::filesystem::path& path, int quality);
+bool SaveAsPng(TPicture& picture, const std::filesystem::path& path);
+bool SaveAsGif(TPicture& picture, const std::filesystem::path& path);
+// With an empty path: converts the picture to a bitmap instead of writing. Always true.
+bool SaveAsBmp(TPicture& picture, const std::filesystem::path& path);
+
+} // namespace parvula::imaging
