@@ -66,7 +66,8 @@ void LoadFromFile(TPicture& picture, const std::filesystem::path& path);
 
 // Encoders: nullopt for an empty picture (the writer's false result).
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path);
-std::optional<TEncodedFile> EncodeJpeg(TPicture& picture, const std::filesystem::path& path, int quality);
+std::optional<TEncodedFile> EncodeJpeg(
+    TPicture& picture, const std::filesystem::path& path, int quality);
 std::optional<TEncodedFile> EncodePng(TPicture& picture, const std::filesystem::path& path);
 std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::path& path);
 std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path);

@@ -32,7 +32,10 @@ public:
     bool IsPaletted() const { return m_bitsPerPixel <= 8; }
     std::size_t Stride() const { return m_stride; }
 
-    std::uint8_t* ScanLine(int y) { return m_pixels.data() + static_cast<std::size_t>(y) * m_stride; }
+    std::uint8_t* ScanLine(int y)
+    {
+        return m_pixels.data() + static_cast<std::size_t>(y) * m_stride;
+    }
     const std::uint8_t* ScanLine(int y) const
     {
         return m_pixels.data() + static_cast<std::size_t>(y) * m_stride;

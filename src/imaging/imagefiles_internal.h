@@ -1,0 +1,82 @@
+// The graphic kinds behind TPicture and the entry points each format file offers the others.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/imagefiles.h"
+#include "imaging/imagefiles_bitmap.h"
+
+namespace parvula::imaging {
+
+using TBytes = std::vector<std::uint8_t>;
+
+// One graphic of a picture. Drawing always targets a 24-bit bitmap at its top-left corner.
+class TGraphic {
+public:
+    virtual ~TGraphic() = default;
+    virtual TGraphicKind Kind() const = 0;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual void DrawOnto(TBitmap& target) const = 0;
+    // The graphic in its own kind's file format.
+    virtual TBytes EncodeSelf() const = 0;
+};
+
+class TBitmapGraphic final : public TGraphic {
+public:
+    explicit TBitmapGraphic(TBitmap bitmap)
+        : m_bitmap(std::move(bitmap))
+    {
+    }
+    TGraphicKind Kind() const override { return TGraphicKind::Bitmap; }
+    int Width() const override { return m_bitmap.Width(); }
+    int Height() const override { return m_bitmap.Height(); }
+    void DrawOnto(TBitmap& target) const override;
+    TBytes EncodeSelf() const override;
+    TBitmap& Bitmap() { return m_bitmap; }
+    const TBitmap& Bitmap() const { return m_bitmap; }
+
+private:
+    TBitmap m_bitmap;
+};
+
+// Throws EImageError unless width x height lies within the per-image limits.
+void CheckImageSize(std::int64_t width, std::int64_t height, const char* format);
+
+// Writes an opaque pixel of a 24-bit target, or blends alpha 0..255 over what lies there.
+inline void BlendPixel(std::uint8_t* dst, std::uint8_t r, std::uint8_t g, std::uint8_t b, int alpha)
+{
+    if (alpha >= 255) {
+        dst[0] = b;
+        dst[1] = g;
+        dst[2] = r;
+    } else if (alpha > 0) {
+        // Rounded to the nearest: (x * 255 + 127) / 255 keeps opaque 255 and transparent 0 exact.
+        const int inv = 255 - alpha;
+        dst[0] = static_cast<std::uint8_t>((b * alpha + dst[0] * inv + 127) / 255);
+        dst[1] = static_cast<std::uint8_t>((g * alpha + dst[1] * inv + 127) / 255);
+        dst[2] = static_cast<std::uint8_t>((r * alpha + dst[2] * inv + 127) / 255);
+    }
+}
+
+// Per-format readers and encoders (each in its own imagefiles_<format>.cpp).
+TBitmap DecodeBmp(const TBytes& bytes);
+TBytes EncodeBmpBytes(const TBitmap& bitmap);
+
+std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes);
+TBitmap DecodeJpegBytes(const TBytes& bytes);
+TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality);
+
+std::unique_ptr<TGraphic> ReadPng(const TBytes& bytes);
+TBytes EncodePngBytes(const TBitmap& bitmap);
+
+std::unique_ptr<TGraphic> ReadGif(const TBytes& bytes);
+TBytes EncodeGifBytes(const TBitmap& bitmap);
+
+std::unique_ptr<TGraphic> ReadIco(TBytes bytes);
+
+} // namespace parvula::imaging
