@@ -34,4 +34,18 @@ TMsgResponder SetMsgResponder(TMsgResponder responder);
 int MsgDialog(const QString& text, TMsgKind kind, int buttons);
 bool ShowMsg(const QVariant& message, const QString& code = QString());
 
+// The caption of plain boxes and of the error report: the application's name ("Parvula").
+QString ApplicationTitle();
+
+// The error report's text: "." is appended unless the last character's code is 46 or less
+// ("abc!" and "abc." stay, "abc?" gets one). An empty text stays empty.
+QString ErrorReportText(const QString& message);
+
+// The top-level error report: error icon, OK button, the application title as caption.
+void ShowErrorReport(const QString& message);
+
+// Every slot and event handler runs its body through this guard, so that no exception crosses a
+// Qt frame: an escaping exception becomes the error report. True when the body ran to its end.
+bool RunGuarded(const std::function<void()>& body);
+
 } // namespace parvula::framework
