@@ -1,0 +1,94 @@
+// Resampling kernels and their table, weight lists, the two-pass resampler and FitToBox.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "imaging/imagefiles.h"
+#include "imaging/imagefiles_bitmap.h"
+
+namespace parvula::imaging {
+
+// A reconstruction kernel: single precision in and out. Each kernel computes in double and
+// rounds to float exactly where its definition stores an intermediate value, so the output
+// bytes of Resample are reproducible to the last bit.
+using TFilterFunc = float (*)(float x);
+
+float BoxFilter(float x);
+float TriangleFilter(float x);
+float HermiteFilter(float x);
+float BellFilter(float x);
+float BSplineFilter(float x);
+float Lanczos3Filter(float x);
+float MitchellFilter(float x);
+
+// sin(a) / a with a = pi * v rounded to float first; 1 at v = 0. Not rounded to float itself:
+// Lanczos3 multiplies two of them in double.
+double SinC(float v);
+
+struct TKernelEntry {
+    std::string_view name;
+    TFilterFunc filter; // nullptr for row 0, "none"
+    float support; // radius in source pixels at scale 1
+};
+
+inline constexpr int KernelCount = 8;
+
+// Indexed by the filter index of the main window's filter list: 0 "none" to 7 "Mitchell".
+extern const std::array<TKernelEntry, KernelCount> KernelTable;
+
+// One contribution of a source pixel to one destination pixel.
+struct TWeight {
+    int index; // source pixel in the line, always within 0 .. length - 1
+    float weight;
+};
+using TWeightList = std::vector<TWeight>;
+using TWeightLists = std::vector<TWeightList>; // one list per destination position
+
+// The scale of one pass: corner-aligned (dest - 1) / (source - 1), or dest / source when either
+// side is a single pixel (a 1-pixel destination would otherwise give a scale of 0).
+float ResampleScale(int destLength, int sourceLength);
+
+// The weight lists of one pass, one per destination position 0 .. destLength - 1. Entries keep
+// the order of the source positions that produced them; zero weights are left out; the weights
+// are not normalised. Positions beyond the line are mirrored, then clamped into it.
+TWeightLists BuildWeightLists(
+    int destLength, int sourceLength, float scale, TFilterFunc filter, float support);
+
+// Applies a set of weight lists to one line of 3-byte pixels: output pixel k (at
+// output + k * outputStep) is computed from the input pixels at input + index * inputStep with
+// lists[k]. The only place where pixels of either pass are computed.
+void ApplyWeightLists(const std::uint8_t* input, std::ptrdiff_t inputStep,
+    const TWeightLists& lists, std::uint8_t* output, std::ptrdiff_t outputStep);
+
+// Scales source into the whole of dest (dest's size is the target size). Throws EImageError
+// "Source bitmap too small" before touching anything when the source has no pixels. Both
+// bitmaps end up with 24 bits per pixel.
+void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support);
+
+// Nearest-neighbour stretching of a 24-bit source into the whole of a 24-bit dest: every
+// destination pixel is a copy of the source pixel under its centre.
+void StretchNearest(const TBitmap& source, TBitmap& dest);
+
+struct TFitSize {
+    int width;
+    int height;
+    friend bool operator==(const TFitSize&, const TFitSize&) = default;
+};
+
+// The target size of FitToBox, or nullopt when the picture is to be left as it is (nothing to
+// do, or the computation would divide by a picture side of 0 or overflow).
+std::optional<TFitSize> FitTargetSize(int pictureWidth, int pictureHeight, int maxWidth,
+    int maxHeight, bool keepAspect, int direction);
+
+// Fits the picture into the box: replaces it by a 24-bit bitmap of the target size, drawn on
+// white and scaled with the kernel of filterIndex (1..7) or by nearest neighbour (<= 0). When
+// there is nothing to do the picture is left exactly as it was.
+void FitToBox(TPicture& picture, int maxWidth, int maxHeight, bool keepAspect, int direction,
+    int filterIndex);
+
+} // namespace parvula::imaging
