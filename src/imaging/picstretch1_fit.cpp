@@ -1,0 +1,142 @@
+// FitToBox: the target size of a picture in the size box, and the scaling into it.
+#include "imaging/picstretch1.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace parvula::imaging {
+
+namespace {
+
+    // Any failure of the size computation: caught in FitTargetSize and turned into "leave the
+    // picture as it is".
+    struct ESizeComputation { };
+
+    double Ratio(int numerator, int denominator)
+    {
+        if (denominator == 0)
+            throw ESizeComputation {};
+        return static_cast<double>(numerator) / denominator;
+    }
+
+    // To the nearest whole number, exactly halfway to the even one (3 x 1.5 = 4.5 gives 4).
+    int RoundHalfEven(double value)
+    {
+        if (!std::isfinite(value) || value > INT_MAX || value < INT_MIN)
+            throw ESizeComputation {};
+        const double whole = std::floor(value);
+        const double fraction = value - whole;
+        long long result = static_cast<long long>(whole);
+        if (fraction > 0.5 || (fraction == 0.5 && (result & 1) != 0))
+            ++result;
+        if (result > INT_MAX)
+            throw ESizeComputation {};
+        return static_cast<int>(result);
+    }
+
+} // namespace
+
+std::optional<TFitSize> FitTargetSize(int pictureWidth, int pictureHeight, int maxWidth,
+    int maxHeight, bool keepAspect, int direction)
+{
+    const int pw = pictureWidth;
+    const int ph = pictureHeight;
+    int w = maxWidth;
+    int h = maxHeight;
+    try {
+        if (w <= 0 && h <= 0) {
+            w = pw;
+            h = ph;
+        }
+        if (!keepAspect) {
+            if (w <= 0)
+                w = pw;
+            if (h <= 0)
+                h = ph;
+        }
+        // The tests below look at the box, not at the final size: a 100 x 50 picture in a
+        // 100 x 100 box passes them and is scaled to its own size.
+        if (w == pw && h == ph)
+            return std::nullopt;
+        if (direction < 0 && !((0 < w && w < pw) || (0 < h && h < ph)))
+            return std::nullopt;
+        if (direction > 0 && !(w > pw || h > ph))
+            return std::nullopt;
+        if (keepAspect && w > 0 && h > 0) {
+            const double pictureRatio = Ratio(pw, ph);
+            if (Ratio(w, h) >= pictureRatio)
+                w = RoundHalfEven(pictureRatio * h);
+            else
+                h = RoundHalfEven(Ratio(ph, pw) * w);
+        }
+        if (w <= 0)
+            w = RoundHalfEven(Ratio(pw, ph) * h);
+        if (h <= 0)
+            h = RoundHalfEven(Ratio(ph, pw) * w);
+    } catch (const ESizeComputation&) {
+        return std::nullopt;
+    }
+    // An extreme aspect ratio (1000 x 4 into a box 100 wide) rounds a side to 0; a bitmap without
+    // pixels is no thumbnail, so such a side gets one pixel.
+    return TFitSize { std::max(w, 1), std::max(h, 1) };
+}
+
+void StretchNearest(const TBitmap& source, TBitmap& dest)
+{
+    const int sw = source.Width();
+    const int sh = source.Height();
+    const int dw = dest.Width();
+    const int dh = dest.Height();
+    if (dw == 0 || dh == 0)
+        return;
+    if (sw < 1 || sh < 1)
+        throw EImageError("Source bitmap too small");
+    if (source.BitsPerPixel() != 24 || dest.BitsPerPixel() != 24)
+        throw EImageError("StretchNearest: 24-bit bitmaps expected");
+    // Destination pixel i takes source pixel floor((2i + 1) * S / (2 * D)), the one under its
+    // centre: whole rows and columns are dropped or repeated evenly and symmetrically, and the
+    // index is always below S. 64-bit integers: no rounding question and no overflow.
+    std::vector<int> columns(static_cast<std::size_t>(dw));
+    for (int x = 0; x < dw; ++x)
+        columns[static_cast<std::size_t>(x)] = static_cast<int>((2LL * x + 1) * sw / (2LL * dw));
+    for (int y = 0; y < dh; ++y) {
+        const int sy = static_cast<int>((2LL * y + 1) * sh / (2LL * dh));
+        const std::uint8_t* in = source.ScanLine(sy);
+        std::uint8_t* out = dest.ScanLine(y);
+        for (int x = 0; x < dw; ++x, out += 3)
+            std::memcpy(out, in + 3 * columns[static_cast<std::size_t>(x)], 3);
+    }
+}
+
+void FitToBox(
+    TPicture& picture, int maxWidth, int maxHeight, bool keepAspect, int direction, int filterIndex)
+{
+    const std::optional<TFitSize> size = FitTargetSize(
+        picture.Width(), picture.Height(), maxWidth, maxHeight, keepAspect, direction);
+    if (!size)
+        return;
+    if (filterIndex >= KernelCount)
+        throw EImageError("Unknown resampling filter " + std::to_string(filterIndex));
+
+    // Transparent and partly transparent parts end up on white; a GIF shows its first frame.
+    TBitmap source(picture.Width(), picture.Height(), 24);
+    source.Fill(TRgb { 255, 255, 255 });
+    picture.DrawOnto(source);
+
+    TBitmap target(size->width, size->height, 24);
+    if (filterIndex >= 1) {
+        const TKernelEntry& kernel = KernelTable[static_cast<std::size_t>(filterIndex)];
+        Resample(source, target, kernel.filter, kernel.support);
+    } else {
+        StretchNearest(source, target);
+    }
+    // Replaced only now: a failure above leaves the picture's earlier graphic in place.
+    picture.Assign(std::move(target));
+}
+
+} // namespace parvula::imaging
