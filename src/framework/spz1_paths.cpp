@@ -78,19 +78,19 @@ TFolderSources SystemFolderSources()
     return s;
 }
 
-void FrameworkInitialise()
+void FrameworkInitialise(bool changeCurrentFolder)
 {
     if (g_initialised)
         return;
     g_initialised = true;
     // Number and date formats follow the user's own locale, not the C locale.
     QLocale::setDefault(QLocale::system());
-    ResolveDataFolders(false);
+    ResolveDataFolders(false, SystemFolderSources(), changeCurrentFolder);
 }
 
 void FrameworkStartup(bool createFolders, bool changeCurrentFolder)
 {
-    FrameworkInitialise();
+    FrameworkInitialise(changeCurrentFolder);
     if (ProductTitle.isEmpty())
         ProductTitle = platform::ApplicationTitle();
     ResolveDataFolders(createFolders, SystemFolderSources(), changeCurrentFolder);

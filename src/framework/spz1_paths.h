@@ -26,8 +26,9 @@ struct TFolderSources {
 TFolderSources SystemFolderSources();
 
 // The first call of any framework operation runs this once: the data folders with the default
-// application title, and the portable switch. Later calls do nothing.
-void FrameworkInitialise();
+// application title, and the portable switch. Later calls do nothing. A program that must keep
+// its current folder calls it (or FrameworkStartup) first with changeCurrentFolder false.
+void FrameworkInitialise(bool changeCurrentFolder = true);
 // Called by the program once it has set its title and ProductCode. changeCurrentFolder false
 // keeps the current folder (a shell tool resolves its arguments against it).
 void FrameworkStartup(bool createFolders, bool changeCurrentFolder = true);

@@ -56,8 +56,8 @@ QString DefaultApplicationTitle()
 
 QString ApplicationTitle()
 {
-    // Without an application object Qt knows only a name set explicitly; with one it falls back
-    // to the executable's name, which the default title below reproduces for the case before.
+    // Qt's application name is the one the program set or, once the application object exists,
+    // the executable's name; before either there is none and the default title stands in.
     const QString set = QCoreApplication::applicationName();
     return set.isEmpty() ? DefaultApplicationTitle() : set;
 }
