@@ -152,6 +152,11 @@ TEST_F(IniStore, Utf16FilesStayUtf16AndOtherFilesUtf8)
     EXPECT_EQ(ReadSettingsLines(m_path),
         (QStringList { "[s]", QStringLiteral("name=Müller 照片"), QStringLiteral("k=ä") }));
 
+    // Profile deletion's rewrite keeps the file UTF-16 too.
+    WriteSettingsLines(m_path, { "[s]", QStringLiteral("k=ö") });
+    QStringEncoder le3(QStringConverter::Utf16LE);
+    EXPECT_EQ(ReadBytes(m_path), QByteArray("\xFF\xFE") + QByteArray(le3(u"[s]\r\nk=ö\r\n")));
+
     const QString other = Folder() + "plain.ini";
     WriteSetting("s", "name", QStringLiteral("照片"), other);
     EXPECT_EQ(ReadBytes(other), QStringLiteral("[s]\r\nname=照片\r\n").toUtf8());
