@@ -320,6 +320,17 @@ TEST(ResampleTest, TinySourcesAgainstWideKernelsStayInsideTheirLines)
             << KernelTable[c.filter].name;
 }
 
+TEST(ResampleTest, DestinationWithoutPixelsIsLeftEmpty)
+{
+    for (auto [w, h] : { std::pair { 0, 3 }, std::pair { 3, 0 } }) {
+        TBitmap source = MakeBitmap(4, 2, Pattern);
+        TBitmap dest(w, h, 24);
+        EXPECT_NO_THROW(Resample(source, dest, Lanczos3Filter, 3.0f));
+        EXPECT_EQ(dest.Width(), w);
+        EXPECT_EQ(dest.Height(), h);
+    }
+}
+
 TEST(ResampleTest, EmptySourceFailsBeforeTouchingTheDestination)
 {
     for (auto [w, h] : { std::pair { 0, 4 }, std::pair { 4, 0 }, std::pair { 0, 0 } }) {
