@@ -12,17 +12,16 @@ namespace parvula::imaging {
 
 void CheckImageSize(std::int64_t width, std::int64_t height, const char* format)
 {
-    const std::string what = format;
+    const std::string what = std::string(format) + ": ";
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
     if (width < 0 || height < 0)
-        throw EImageError(what + ": negative image size");
+        throw EImageError(what + "ungültige Bildgröße " + size);
     if (width > MaxImageSide || height > MaxImageSide)
-        throw EImageError(what + ": image of " + std::to_string(width) + " x "
-            + std::to_string(height) + " pixels exceeds the limit of "
-            + std::to_string(MaxImageSide) + " pixels per side");
+        throw EImageError(what + "Bildgröße " + size + " überschreitet die Grenze von "
+            + std::to_string(MaxImageSide) + " Pixeln je Seite");
     if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MaxImagePixels)
-        throw EImageError(what + ": image of " + std::to_string(width) + " x "
-            + std::to_string(height) + " pixels exceeds the limit of "
-            + std::to_string(MaxImagePixels / (1024 * 1024)) + " megapixels");
+        throw EImageError(what + "Bildgröße " + size + " überschreitet die Grenze von "
+            + std::to_string(MaxImagePixels / (1024 * 1024)) + " Megapixeln");
 }
 
 TBitmap::TBitmap(int width, int height, int bitsPerPixel)

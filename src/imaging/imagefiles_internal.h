@@ -44,6 +44,20 @@ private:
     TBitmap m_bitmap;
 };
 
+// The depth of the bitmaps that pictures of other kinds convert to.
+inline constexpr int DisplayBitsPerPixel = 24;
+
+// The conversion to a bitmap: white, the graphic drawn on it; 200 x 40 white when empty.
+TBitmap ConvertToBitmap(const TPicture& picture);
+// Writes a hidden temporary file beside the target, then moves it onto the target.
+void WriteFileReplacing(const TEncodedFile& file);
+
+// The first byte of pixel (x, y) of a 24- or 32-bit bitmap.
+inline std::uint8_t* PixelAt(TBitmap& bitmap, int x, int y)
+{
+    return bitmap.ScanLine(y) + static_cast<std::size_t>(x) * (bitmap.BitsPerPixel() / 8);
+}
+
 // Throws EImageError unless width x height lies within the per-image limits.
 void CheckImageSize(std::int64_t width, std::int64_t height, const char* format);
 
@@ -65,6 +79,12 @@ inline void BlendPixel(std::uint8_t* dst, std::uint8_t r, std::uint8_t g, std::u
 
 // Per-format readers and encoders (each in its own imagefiles_<format>.cpp).
 TBitmap DecodeBmp(const TBytes& bytes);
+// A device-independent bitmap: info header at data[0], then masks and palette; pixels at
+// pixelOffset from data, or right after the palette when pixelOffset is 0. For an icon image the
+// header's height counts the colour rows and the mask rows and is halved. pixelsEnd receives the
+// offset just past the pixel rows (where an icon's mask begins).
+TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelOffset, bool icon,
+    std::size_t* pixelsEnd);
 TBytes EncodeBmpBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes);

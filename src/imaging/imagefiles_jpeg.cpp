@@ -1,0 +1,301 @@
+// JPEG images: the file's bytes kept and decoded on first drawing; the encoder for bitmaps.
+#include "imaging/imagefiles_internal.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include <jpeglib.h>
+
+#include "imaging/limits.h"
+
+namespace parvula::imaging {
+
+namespace {
+
+    // libjpeg's default error_exit ends the process. Ours records the message number and jumps
+    // back into the C-style function that called the library; only after that function has
+    // returned is the C++ exception thrown, so the jump never skips a destructor.
+    struct TJpegError {
+        jpeg_error_mgr pub;
+        std::jmp_buf jump;
+        int code;
+        int scanLimitHit;
+    };
+
+    void JpegErrorExit(j_common_ptr cinfo)
+    {
+        TJpegError* error = reinterpret_cast<TJpegError*>(cinfo->err);
+        error->code = cinfo->err->msg_code;
+        std::longjmp(error->jump, 1);
+    }
+
+    // Warnings and trace messages would go to stderr; a damaged but decodable file is no news.
+    void JpegOutputMessage(j_common_ptr) { }
+
+    // Each progressive scan re-walks the whole coefficient buffer, so a file of thousands of
+    // tiny scans costs minutes; stop at the scan limit.
+    void JpegProgress(j_common_ptr cinfo)
+    {
+        if (!cinfo->is_decompressor)
+            return;
+        j_decompress_ptr dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+        if (dinfo->input_scan_number > MaxJpegScans) {
+            reinterpret_cast<TJpegError*>(cinfo->err)->scanLimitHit = 1;
+            cinfo->err->error_exit(cinfo);
+        }
+    }
+
+    void InitError(TJpegError* error)
+    {
+        jpeg_std_error(&error->pub);
+        error->pub.error_exit = JpegErrorExit;
+        error->pub.output_message = JpegOutputMessage;
+        error->code = 0;
+        error->scanLimitHit = 0;
+    }
+
+    struct TJpegDecode {
+        jpeg_decompress_struct cinfo;
+        TJpegError error;
+        jpeg_progress_mgr progress;
+        int created;
+        const std::uint8_t* data;
+        std::size_t size;
+        // Filled by the header step.
+        int width;
+        int height;
+        int cmyk;
+        int adobeInverted;
+        // Set by the caller before the pixel step: 24-bit rows and one scratch row.
+        std::uint8_t* pixels;
+        std::size_t stride;
+        std::uint8_t* row;
+    };
+
+    // Plain C-style steps: only trivially destructible locals between setjmp and the library.
+    int JpegReadHeader(TJpegDecode* d)
+    {
+        InitError(&d->error);
+        d->cinfo.err = &d->error.pub;
+        if (setjmp(d->error.jump))
+            return 1;
+        jpeg_create_decompress(&d->cinfo);
+        d->created = 1;
+        d->cinfo.mem->max_memory_to_use = MaxJpegMemory;
+        d->progress.progress_monitor = JpegProgress;
+        d->cinfo.progress = &d->progress;
+        jpeg_mem_src(&d->cinfo, d->data, static_cast<unsigned long>(d->size));
+        jpeg_read_header(&d->cinfo, TRUE);
+        d->cmyk = d->cinfo.jpeg_color_space == JCS_CMYK || d->cinfo.jpeg_color_space == JCS_YCCK;
+        d->adobeInverted = d->cinfo.saw_Adobe_marker;
+        d->cinfo.out_color_space = d->cmyk ? JCS_CMYK : JCS_RGB;
+        jpeg_calc_output_dimensions(&d->cinfo);
+        d->width = static_cast<int>(d->cinfo.output_width);
+        d->height = static_cast<int>(d->cinfo.output_height);
+        return 0;
+    }
+
+    int JpegReadPixels(TJpegDecode* d)
+    {
+        if (setjmp(d->error.jump))
+            return 1;
+        jpeg_start_decompress(&d->cinfo);
+        while (d->cinfo.output_scanline < d->cinfo.output_height) {
+            std::uint8_t* dst = d->pixels + d->stride * d->cinfo.output_scanline;
+            JSAMPROW rows[1] = { d->row };
+            if (jpeg_read_scanlines(&d->cinfo, rows, 1) != 1)
+                break;
+            const std::uint8_t* src = d->row;
+            for (int x = 0; x < d->width; ++x, dst += 3) {
+                if (d->cmyk) {
+                    // Adobe writes CMYK inverted (0 = full ink); other writers do not.
+                    int c = src[0], m = src[1], y = src[2], k = src[3];
+                    if (!d->adobeInverted) {
+                        c = 255 - c;
+                        m = 255 - m;
+                        y = 255 - y;
+                        k = 255 - k;
+                    }
+                    dst[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
+                    dst[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
+                    dst[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
+                    src += 4;
+                } else {
+                    dst[0] = src[2];
+                    dst[1] = src[1];
+                    dst[2] = src[0];
+                    src += 3;
+                }
+            }
+        }
+        jpeg_finish_decompress(&d->cinfo);
+        return 0;
+    }
+
+    [[noreturn]] void ThrowJpegError(const TJpegError& error)
+    {
+        if (error.scanLimitHit)
+            throw EImageError("JPEG: mehr als " + std::to_string(MaxJpegScans)
+                + " progressive Scans überschreiten die Grenze");
+        char text[64];
+        std::snprintf(text, sizeof text, "JPEG-Fehler #%d", error.code);
+        throw EImageError(text);
+    }
+
+    // Owns a decompressor from header to pixels and destroys it in every case.
+    class TJpegDecoder {
+    public:
+        explicit TJpegDecoder(const TBytes& bytes)
+        {
+            std::memset(&m_state, 0, sizeof m_state);
+            m_state.data = bytes.data();
+            m_state.size = bytes.size();
+            if (JpegReadHeader(&m_state) != 0)
+                ThrowJpegError(m_state.error);
+            CheckImageSize(m_state.width, m_state.height, "JPEG");
+        }
+        ~TJpegDecoder()
+        {
+            if (m_state.created)
+                jpeg_destroy_decompress(&m_state.cinfo);
+        }
+        TJpegDecoder(const TJpegDecoder&) = delete;
+        TJpegDecoder& operator=(const TJpegDecoder&) = delete;
+
+        int Width() const { return m_state.width; }
+        int Height() const { return m_state.height; }
+
+        TBitmap Decode()
+        {
+            TBitmap bitmap(m_state.width, m_state.height, 24);
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(m_state.width) * 4);
+            m_state.pixels = bitmap.ScanLine(0);
+            m_state.stride = bitmap.Stride();
+            m_state.row = row.data();
+            if (JpegReadPixels(&m_state) != 0)
+                ThrowJpegError(m_state.error);
+            return bitmap;
+        }
+
+    private:
+        TJpegDecode m_state;
+    };
+
+    class TJpegGraphic final : public TGraphic {
+    public:
+        TJpegGraphic(TBytes bytes, int width, int height)
+            : m_bytes(std::move(bytes))
+            , m_width(width)
+            , m_height(height)
+        {
+        }
+        TGraphicKind Kind() const override { return TGraphicKind::Jpeg; }
+        int Width() const override { return m_width; }
+        int Height() const override { return m_height; }
+        TBytes EncodeSelf() const override { return m_bytes; }
+
+        void DrawOnto(TBitmap& target) const override
+        {
+            if (!m_decoded)
+                m_decoded = DecodeJpegBytes(m_bytes);
+            TBitmapGraphic(*m_decoded).DrawOnto(target);
+        }
+
+    private:
+        TBytes m_bytes;
+        int m_width;
+        int m_height;
+        mutable std::optional<TBitmap> m_decoded;
+    };
+
+    struct TJpegEncode {
+        jpeg_compress_struct cinfo;
+        TJpegError error;
+        int created;
+        const TBitmap* bitmap;
+        int quality;
+        std::uint8_t* row;
+        unsigned char* out;
+        unsigned long outSize;
+    };
+
+    int JpegCompress(TJpegEncode* e)
+    {
+        InitError(&e->error);
+        e->cinfo.err = &e->error.pub;
+        if (setjmp(e->error.jump))
+            return 1;
+        jpeg_create_compress(&e->cinfo);
+        e->created = 1;
+        jpeg_mem_dest(&e->cinfo, &e->out, &e->outSize);
+        e->cinfo.image_width = static_cast<JDIMENSION>(e->bitmap->Width());
+        e->cinfo.image_height = static_cast<JDIMENSION>(e->bitmap->Height());
+        e->cinfo.input_components = 3;
+        e->cinfo.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&e->cinfo);
+        // TRUE forces baseline-compatible tables (every quantiser fits 8 bits).
+        jpeg_set_quality(&e->cinfo, e->quality, TRUE);
+        jpeg_start_compress(&e->cinfo, TRUE);
+        const int width = e->bitmap->Width();
+        while (e->cinfo.next_scanline < e->cinfo.image_height) {
+            const std::uint8_t* src = e->bitmap->ScanLine(static_cast<int>(e->cinfo.next_scanline));
+            for (int x = 0; x < width; ++x) {
+                e->row[3 * x] = src[3 * x + 2];
+                e->row[3 * x + 1] = src[3 * x + 1];
+                e->row[3 * x + 2] = src[3 * x];
+            }
+            JSAMPROW rows[1] = { e->row };
+            jpeg_write_scanlines(&e->cinfo, rows, 1);
+        }
+        jpeg_finish_compress(&e->cinfo);
+        return 0;
+    }
+
+} // namespace
+
+TBitmap DecodeJpegBytes(const TBytes& bytes)
+{
+    TJpegDecoder decoder(bytes);
+    return decoder.Decode();
+}
+
+std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes)
+{
+    int width = 0;
+    int height = 0;
+    {
+        TJpegDecoder decoder(bytes);
+        width = decoder.Width();
+        height = decoder.Height();
+    }
+    return std::make_unique<TJpegGraphic>(std::move(bytes), width, height);
+}
+
+TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality)
+{
+    TBitmap rgb = bitmap;
+    rgb.ConvertTo24();
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(rgb.Width()) * 3 + 3);
+    TJpegEncode e;
+    std::memset(&e, 0, sizeof e);
+    e.bitmap = &rgb;
+    e.quality = quality;
+    e.row = row.data();
+    const int failed = JpegCompress(&e);
+    TBytes out;
+    if (!failed && e.out)
+        out.assign(e.out, e.out + e.outSize);
+    if (e.created)
+        jpeg_destroy_compress(&e.cinfo);
+    // The memory destination allocates with malloc and leaves the buffer to us.
+    std::free(e.out);
+    if (failed)
+        ThrowJpegError(e.error);
+    return out;
+}
+
+} // namespace parvula::imaging

@@ -1,0 +1,485 @@
+// PNG images: decoding through libpng, the drawing rules for alpha and colour keys, and our own
+// writer (chunks, Sub filter, zlib level 7, IDAT chunks of 65535 bytes).
+#include "imaging/imagefiles_internal.h"
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <cstring>
+#include <string>
+
+#include <png.h>
+#include <zlib.h>
+
+#include "imaging/limits.h"
+
+namespace parvula::imaging {
+
+namespace {
+
+    constexpr std::uint8_t PngSignature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+    constexpr std::size_t IdatChunkBytes = 65535;
+
+    std::uint32_t BigEndian32(const std::uint8_t* p)
+    {
+        return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16)
+            | (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
+    }
+
+    void PutBigEndian32(TBytes& out, std::uint32_t v)
+    {
+        out.push_back(static_cast<std::uint8_t>(v >> 24));
+        out.push_back(static_cast<std::uint8_t>(v >> 16));
+        out.push_back(static_cast<std::uint8_t>(v >> 8));
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+
+    void PutChunk(TBytes& out, const char* type, const std::uint8_t* data, std::size_t size)
+    {
+        PutBigEndian32(out, static_cast<std::uint32_t>(size));
+        const std::size_t start = out.size();
+        out.insert(out.end(), type, type + 4);
+        if (size > 0)
+            out.insert(out.end(), data, data + size);
+        const uLong crc = crc32(0L, out.data() + start, static_cast<uInt>(size + 4));
+        PutBigEndian32(out, static_cast<std::uint32_t>(crc));
+    }
+
+    // A chunk as read, kept to be written back when the picture writes itself.
+    struct TChunk {
+        std::array<char, 4> type;
+        TBytes data;
+        bool afterImageData;
+    };
+
+    // The unfiltered rows of an image in its own colour type and bit depth.
+    struct TPngRaster {
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        int bitDepth = 8;
+        int colorType = 2;
+        std::size_t rowBytes = 0;
+        TBytes rows;
+    };
+
+    int Channels(int colorType)
+    {
+        switch (colorType) {
+        case 0:
+        case 3:
+            return 1;
+        case 4:
+            return 2;
+        case 2:
+            return 3;
+        default:
+            return 4;
+        }
+    }
+
+    // IHDR, the chunks before the image data, the image data compressed anew (Sub filter on every
+    // row, zlib level 7, cut into chunks of 65535 bytes), the chunks after it, IEND.
+    TBytes WritePng(const TPngRaster& raster, const std::vector<TChunk>& chunks)
+    {
+        TBytes out(PngSignature, PngSignature + 8);
+        std::uint8_t ihdr[13];
+        const std::uint32_t size[2] = { raster.width, raster.height };
+        for (int k = 0; k < 2; ++k)
+            for (int b = 0; b < 4; ++b)
+                ihdr[4 * k + b] = static_cast<std::uint8_t>(size[k] >> (24 - 8 * b));
+        ihdr[8] = static_cast<std::uint8_t>(raster.bitDepth);
+        ihdr[9] = static_cast<std::uint8_t>(raster.colorType);
+        ihdr[10] = 0;
+        ihdr[11] = 0;
+        ihdr[12] = 0; // rows are always written without interlace
+        PutChunk(out, "IHDR", ihdr, sizeof ihdr);
+        for (const TChunk& chunk : chunks)
+            if (!chunk.afterImageData)
+                PutChunk(out, chunk.type.data(), chunk.data.data(), chunk.data.size());
+
+        z_stream z;
+        std::memset(&z, 0, sizeof z);
+        if (deflateInit(&z, 7) != Z_OK)
+            throw EImageError("PNG: zlib kann nicht initialisiert werden");
+        TBytes compressed;
+        TBytes filtered(raster.rowBytes + 1);
+        std::uint8_t buffer[1 << 15];
+        // Sub looks back one whole pixel, or one byte when pixels are smaller than a byte.
+        const std::size_t pixelBytes = std::max<std::size_t>(
+            1, static_cast<std::size_t>(Channels(raster.colorType)) * raster.bitDepth / 8);
+        int status = Z_OK;
+        for (std::uint32_t y = 0; y <= raster.height; ++y) {
+            const bool last = y == raster.height;
+            if (!last) {
+                const std::uint8_t* row = raster.rows.data() + raster.rowBytes * y;
+                filtered[0] = 1;
+                for (std::size_t i = 0; i < raster.rowBytes; ++i)
+                    filtered[i + 1] = static_cast<std::uint8_t>(
+                        row[i] - (i >= pixelBytes ? row[i - pixelBytes] : 0));
+                z.next_in = filtered.data();
+                z.avail_in = static_cast<uInt>(filtered.size());
+            }
+            do {
+                z.next_out = buffer;
+                z.avail_out = sizeof buffer;
+                status = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+                compressed.insert(compressed.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+            } while (status == Z_OK && (z.avail_in > 0 || z.avail_out == 0 || last));
+        }
+        deflateEnd(&z);
+        if (status != Z_STREAM_END)
+            throw EImageError("PNG: zlib-Fehler beim Komprimieren");
+
+        for (std::size_t at = 0; at < compressed.size(); at += IdatChunkBytes)
+            PutChunk(out, "IDAT", compressed.data() + at,
+                std::min(IdatChunkBytes, compressed.size() - at));
+        for (const TChunk& chunk : chunks)
+            if (chunk.afterImageData)
+                PutChunk(out, chunk.type.data(), chunk.data.data(), chunk.data.size());
+        PutChunk(out, "IEND", nullptr, 0);
+        return out;
+    }
+
+    // libpng reports errors by longjmp; as with the JPEG decoder, the jump stays inside the small
+    // C-style step functions below and the exception is thrown after they return.
+    struct TPngDecode {
+        png_structp png;
+        png_infop info;
+        const std::uint8_t* data;
+        std::size_t size;
+        std::size_t pos;
+        char message[200];
+        png_uint_32 width;
+        png_uint_32 height;
+        int bitDepth;
+        int colorType;
+        int interlace;
+        std::size_t rowBytes;
+        png_color palette[256];
+        int paletteSize;
+        png_byte alpha[256];
+        int alphaSize;
+        int hasKey;
+        png_color_16 key;
+        png_bytepp rows;
+    };
+
+    void PngReadData(png_structp png, png_bytep out, png_size_t count)
+    {
+        TPngDecode* d = static_cast<TPngDecode*>(png_get_io_ptr(png));
+        if (d->size - d->pos < count)
+            png_error(png, "Datei ist unvollständig");
+        std::memcpy(out, d->data + d->pos, count);
+        d->pos += count;
+    }
+
+    void PngError(png_structp png, png_const_charp message)
+    {
+        TPngDecode* d = static_cast<TPngDecode*>(png_get_error_ptr(png));
+        std::snprintf(d->message, sizeof d->message, "%s", message ? message : "");
+        png_longjmp(png, 1);
+    }
+
+    void PngWarning(png_structp, png_const_charp) { }
+
+    int PngReadHeader(TPngDecode* d)
+    {
+        if (setjmp(png_jmpbuf(d->png)))
+            return 1;
+        png_set_read_fn(d->png, d, PngReadData);
+        png_set_user_limits(d->png, MaxImageSide, MaxImageSide);
+        png_read_info(d->png, d->info);
+        png_get_IHDR(d->png, d->info, &d->width, &d->height, &d->bitDepth, &d->colorType,
+            &d->interlace, nullptr, nullptr);
+        if (d->interlace != PNG_INTERLACE_NONE)
+            png_set_interlace_handling(d->png);
+        png_read_update_info(d->png, d->info);
+        d->rowBytes = png_get_rowbytes(d->png, d->info);
+        png_colorp palette = nullptr;
+        if (png_get_PLTE(d->png, d->info, &palette, &d->paletteSize) && palette) {
+            if (d->paletteSize > 256)
+                d->paletteSize = 256;
+            std::memcpy(d->palette, palette, sizeof(png_color) * d->paletteSize);
+        }
+        png_bytep alpha = nullptr;
+        int alphaSize = 0;
+        png_color_16p key = nullptr;
+        if (png_get_tRNS(d->png, d->info, &alpha, &alphaSize, &key)) {
+            if (d->colorType == PNG_COLOR_TYPE_PALETTE && alpha) {
+                d->alphaSize = alphaSize > 256 ? 256 : alphaSize;
+                std::memcpy(d->alpha, alpha, d->alphaSize);
+            } else if (key) {
+                d->hasKey = 1;
+                d->key = *key;
+            }
+        }
+        return 0;
+    }
+
+    int PngReadRows(TPngDecode* d)
+    {
+        if (setjmp(png_jmpbuf(d->png)))
+            return 1;
+        png_read_image(d->png, d->rows);
+        png_read_end(d->png, nullptr);
+        return 0;
+    }
+
+    class TPngGraphic final : public TGraphic {
+    public:
+        TPngRaster m_raster;
+        std::vector<TChunk> m_chunks;
+        std::vector<TRgb> m_palette;
+        std::vector<std::uint8_t> m_alpha;
+        bool m_hasKey = false;
+        std::uint16_t m_key[3] = { 0, 0, 0 }; // grey in [0]; red, green, blue otherwise
+
+        TGraphicKind Kind() const override { return TGraphicKind::Png; }
+        int Width() const override { return static_cast<int>(m_raster.width); }
+        int Height() const override { return static_cast<int>(m_raster.height); }
+        TBytes EncodeSelf() const override { return WritePng(m_raster, m_chunks); }
+
+        void DrawOnto(TBitmap& target) const override
+        {
+            const int w = std::min(Width(), target.Width());
+            const int h = std::min(Height(), target.Height());
+            const int depth = m_raster.bitDepth;
+            const int channels = Channels(m_raster.colorType);
+            const unsigned maxValue = (1u << depth) - 1;
+            for (int y = 0; y < h; ++y) {
+                const std::uint8_t* row = m_raster.rows.data() + m_raster.rowBytes * y;
+                auto sample = [&](int x, int c) -> unsigned {
+                    const std::size_t i = static_cast<std::size_t>(x) * channels + c;
+                    if (depth == 8)
+                        return row[i];
+                    if (depth == 16)
+                        return (row[2 * i] << 8) | row[2 * i + 1];
+                    const std::size_t bit = i * depth;
+                    return (row[bit / 8] >> (8 - depth - bit % 8)) & maxValue;
+                };
+                // Samples of every depth scaled to 8 bits; 16 bits keep their high byte.
+                auto eight = [&](unsigned v) -> std::uint8_t {
+                    if (depth == 16)
+                        return static_cast<std::uint8_t>(v >> 8);
+                    return static_cast<std::uint8_t>(v * 255 / maxValue);
+                };
+                for (int x = 0; x < w; ++x) {
+                    std::uint8_t r = 0, g = 0, b = 0;
+                    int alpha = 255;
+                    switch (m_raster.colorType) {
+                    case 0: {
+                        const unsigned v = sample(x, 0);
+                        if (m_hasKey && v == m_key[0])
+                            alpha = 0;
+                        r = g = b = eight(v);
+                        break;
+                    }
+                    case 2: {
+                        const unsigned vr = sample(x, 0), vg = sample(x, 1), vb = sample(x, 2);
+                        if (m_hasKey && vr == m_key[0] && vg == m_key[1] && vb == m_key[2])
+                            alpha = 0;
+                        r = eight(vr);
+                        g = eight(vg);
+                        b = eight(vb);
+                        break;
+                    }
+                    case 3: {
+                        // An index beyond the palette is drawn black, never read past the table.
+                        const unsigned index = sample(x, 0);
+                        if (index < m_palette.size()) {
+                            r = m_palette[index].r;
+                            g = m_palette[index].g;
+                            b = m_palette[index].b;
+                        }
+                        if (index < m_alpha.size())
+                            alpha = m_alpha[index];
+                        break;
+                    }
+                    case 4:
+                        r = g = b = eight(sample(x, 0));
+                        alpha = eight(sample(x, 1));
+                        break;
+                    default:
+                        r = eight(sample(x, 0));
+                        g = eight(sample(x, 1));
+                        b = eight(sample(x, 2));
+                        alpha = eight(sample(x, 3));
+                        break;
+                    }
+                    if (alpha > 0)
+                        BlendPixel(PixelAt(target, x, y), r, g, b, alpha);
+                }
+            }
+        }
+    };
+
+    class TPngReader {
+    public:
+        TPngReader()
+        {
+            std::memset(&m_state, 0, sizeof m_state);
+            m_state.png
+                = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_state, PngError, PngWarning);
+            if (m_state.png)
+                m_state.info = png_create_info_struct(m_state.png);
+            if (!m_state.png || !m_state.info)
+                throw EImageError("PNG: libpng kann nicht initialisiert werden");
+        }
+        ~TPngReader() { png_destroy_read_struct(&m_state.png, &m_state.info, nullptr); }
+        TPngReader(const TPngReader&) = delete;
+        TPngReader& operator=(const TPngReader&) = delete;
+
+        std::unique_ptr<TPngGraphic> Read(const TBytes& bytes)
+        {
+            m_state.data = bytes.data();
+            m_state.size = bytes.size();
+            if (PngReadHeader(&m_state) != 0)
+                Fail();
+            CheckImageSize(m_state.width, m_state.height, "PNG");
+            auto graphic = std::make_unique<TPngGraphic>();
+            TPngRaster& raster = graphic->m_raster;
+            raster.width = m_state.width;
+            raster.height = m_state.height;
+            raster.bitDepth = m_state.bitDepth;
+            raster.colorType = m_state.colorType;
+            raster.rowBytes = m_state.rowBytes;
+            raster.rows.resize(raster.rowBytes * raster.height);
+            std::vector<png_bytep> rows(raster.height);
+            for (std::uint32_t y = 0; y < raster.height; ++y)
+                rows[y] = raster.rows.data() + raster.rowBytes * y;
+            m_state.rows = rows.data();
+            if (PngReadRows(&m_state) != 0)
+                Fail();
+            for (int k = 0; k < m_state.paletteSize; ++k)
+                graphic->m_palette.push_back(TRgb {
+                    m_state.palette[k].blue, m_state.palette[k].green, m_state.palette[k].red });
+            graphic->m_alpha.assign(m_state.alpha, m_state.alpha + m_state.alphaSize);
+            graphic->m_hasKey = m_state.hasKey != 0;
+            if (m_state.colorType == PNG_COLOR_TYPE_GRAY) {
+                graphic->m_key[0] = m_state.key.gray;
+            } else {
+                graphic->m_key[0] = m_state.key.red;
+                graphic->m_key[1] = m_state.key.green;
+                graphic->m_key[2] = m_state.key.blue;
+            }
+            return graphic;
+        }
+
+    private:
+        [[noreturn]] void Fail() { throw EImageError(std::string("PNG: ") + m_state.message); }
+
+        TPngDecode m_state;
+    };
+
+    // Every chunk of a decoded file but IHDR, IDAT and IEND, in order, marked by its side of
+    // the image data. libpng has already checked lengths and CRCs of everything up to IEND.
+    std::vector<TChunk> CollectChunks(const TBytes& bytes)
+    {
+        std::vector<TChunk> chunks;
+        bool seenImageData = false;
+        std::size_t pos = 8;
+        while (bytes.size() - pos >= 12) {
+            const std::uint32_t length = BigEndian32(bytes.data() + pos);
+            if (length > bytes.size() - pos - 12)
+                break;
+            TChunk chunk;
+            std::memcpy(chunk.type.data(), bytes.data() + pos + 4, 4);
+            const std::string type(chunk.type.data(), 4);
+            if (type == "IEND")
+                break;
+            if (type == "IDAT") {
+                seenImageData = true;
+            } else if (type != "IHDR") {
+                chunk.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8 + length));
+                chunk.afterImageData = seenImageData;
+                chunks.push_back(std::move(chunk));
+            }
+            pos += 12 + static_cast<std::size_t>(length);
+        }
+        return chunks;
+    }
+
+} // namespace
+
+std::unique_ptr<TGraphic> ReadPng(const TBytes& bytes)
+{
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), PngSignature, 8) != 0)
+        throw EImageError("PNG: keine PNG-Datei");
+    // Every chunk must lie within the bytes present before libpng sees it: libpng reserves a
+    // chunk's declared length before reading it, so a few bytes could otherwise claim gigabytes.
+    for (std::size_t pos = 8;;) {
+        if (bytes.size() - pos < 12)
+            throw EImageError("PNG: Datei ist unvollständig");
+        const std::uint32_t length = BigEndian32(bytes.data() + pos);
+        if (length > 0x7FFFFFFFu || length > bytes.size() - pos - 12)
+            throw EImageError("PNG: Datei ist unvollständig");
+        if (std::memcmp(bytes.data() + pos + 4, "IEND", 4) == 0)
+            break;
+        pos += 12 + static_cast<std::size_t>(length);
+    }
+    TPngReader reader;
+    std::unique_ptr<TPngGraphic> graphic = reader.Read(bytes);
+    graphic->m_chunks = CollectChunks(bytes);
+    return graphic;
+}
+
+TBytes EncodePngBytes(const TBitmap& bitmap)
+{
+    TPngRaster raster;
+    raster.width = static_cast<std::uint32_t>(bitmap.Width());
+    raster.height = static_cast<std::uint32_t>(bitmap.Height());
+    std::vector<TChunk> chunks;
+    const bool paletted = bitmap.BitsPerPixel() < 16;
+    const bool keyed = bitmap.Transparent() && bitmap.Width() > 0 && bitmap.Height() > 0;
+    const TRgb key = keyed ? bitmap.TransparentColor() : TRgb {};
+    if (paletted) {
+        raster.bitDepth = bitmap.BitsPerPixel();
+        raster.colorType = 3;
+        raster.rowBytes = (static_cast<std::size_t>(bitmap.Width()) * raster.bitDepth + 7) / 8;
+        const std::size_t entries = std::size_t { 1 } << raster.bitDepth;
+        TChunk plte { { 'P', 'L', 'T', 'E' }, {}, false };
+        for (std::size_t k = 0; k < entries; ++k) {
+            const TRgb c = k < bitmap.Palette().size() ? bitmap.Palette()[k] : TRgb {};
+            plte.data.insert(plte.data.end(), { c.r, c.g, c.b });
+        }
+        chunks.push_back(std::move(plte));
+        if (keyed) {
+            // Opaque entries up to the first one of the transparent colour, which gets alpha 0.
+            const auto& palette = bitmap.Palette();
+            const auto found = std::find(palette.begin(), palette.end(), key);
+            if (found != palette.end()) {
+                TChunk trns { { 't', 'R', 'N', 'S' }, {}, false };
+                trns.data.assign(static_cast<std::size_t>(found - palette.begin()), 255);
+                trns.data.push_back(0);
+                chunks.push_back(std::move(trns));
+            }
+        }
+    } else {
+        raster.bitDepth = 8;
+        raster.colorType = 2;
+        raster.rowBytes = static_cast<std::size_t>(bitmap.Width()) * 3;
+        if (keyed)
+            chunks.push_back(
+                TChunk { { 't', 'R', 'N', 'S' }, { 0, key.r, 0, key.g, 0, key.b }, false });
+    }
+    raster.rows.resize(raster.rowBytes * raster.height);
+    const int bytes = bitmap.BitsPerPixel() / 8;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const std::uint8_t* src = bitmap.ScanLine(y);
+        std::uint8_t* dst = raster.rows.data() + raster.rowBytes * y;
+        if (paletted) {
+            // Packed indices have the same layout in both formats: leftmost pixel in the high bits.
+            std::memcpy(dst, src, raster.rowBytes);
+            continue;
+        }
+        for (int x = 0; x < bitmap.Width(); ++x, src += bytes, dst += 3) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+        }
+    }
+    return WritePng(raster, chunks);
+}
+
+} // namespace parvula::imaging
