@@ -31,7 +31,6 @@ namespace {
 TColorPanel::TColorPanel(QWidget* parent)
     : QWidget(parent)
 {
-    setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::CrossCursor);
 }
 
@@ -105,8 +104,7 @@ void TColorPanel::paintEvent(QPaintEvent*)
     RebuildSquare();
     RebuildStrip();
     QPainter p(this);
-    // The gap between the parts shows the parent's colour; this widget paints opaquely.
-    p.fillRect(rect(), palette().window());
+    // The gap between the parts is left unpainted, so the dialog's swatch colour shows there.
     const QRect sq = SquareRect();
     const QRect hue = HueRect();
     p.drawImage(sq.topLeft(), m_square);

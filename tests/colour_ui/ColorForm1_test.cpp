@@ -323,8 +323,11 @@ TEST(ColorForm, LayoutCaptionsAndBackground)
     form.setVclColor(0x000080FF);
     form.ColorListBox1->setCurrentRow(RowOf(form, "Cornflowerblue"));
     const QImage shot = form.grab().toImage();
-    // The dialog's own surface is the swatch: corners and the gaps between the controls.
-    for (const QPoint p : { QPoint(2, 2), QPoint(439, 261), QPoint(220, 40) })
+    // The dialog's own surface is the swatch: corners, the gaps between the controls and the
+    // one inside the panel, between its square and its hue strip.
+    const QRect square = form.ColorPanel1->SquareRect().translated(form.ColorPanel1->pos());
+    const QPoint inPanelGap(square.right() + 3, square.center().y());
+    for (const QPoint p : { QPoint(2, 2), QPoint(439, 261), QPoint(220, 40), inPanelGap })
         EXPECT_EQ(shot.pixel(p), QColor(0x64, 0x95, 0xED).rgb()) << p.x() << "," << p.y();
 
     const QString docs = qEnvironmentVariable("PARVULA_DOCS_DIR");
