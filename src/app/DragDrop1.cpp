@@ -5,7 +5,6 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFont>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMimeData>
@@ -14,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "framework/spz1_msg.h"
+#include "platform/platform_ui.h"
 
 namespace parvula::app {
 
@@ -40,7 +40,7 @@ TDragDropForm::TDragDropForm(QWidget* parent)
     : QWidget(parent, parent ? Qt::Widget : Qt::Window)
 {
     setObjectName(QStringLiteral("DragDropForm"));
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFont(platform::DesignFont());
     resize(311, 298);
 
     Files = new QListWidget(this);

@@ -91,6 +91,17 @@ bool ApplyStyle(const QString& name)
     return true;
 }
 
+QFont DesignFont()
+{
+    // The captions are placed for Tahoma's narrow letters; a wide face would make them overlap.
+    QFont font;
+    font.setFamilies(
+        { QStringLiteral("Tahoma"), QStringLiteral("Verdana"), QStringLiteral("Liberation Sans"),
+            QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed") });
+    font.setPointSize(8);
+    return font;
+}
+
 QSize PrimaryScreenSize()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();

@@ -2,6 +2,7 @@
 // and the clipboard as plain text.
 #pragma once
 
+#include <QFont>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,9 @@ QStringList StyleNames();
 // Applies the named style (with its palette and style sheet) to the whole application. False,
 // with nothing changed, when no style of that name exists.
 bool ApplyStyle(const QString& name);
+
+// Tahoma at 8 points, the windows' font, or where the system lacks it a face of similar width.
+QFont DesignFont();
 
 // The primary screen's size in pixels; an empty size when there is no screen.
 QSize PrimaryScreenSize();

@@ -1,0 +1,387 @@
+// TForm1, the main window (settings panel, tool bar, the file list's panel), and the start-up
+// steps that create the program's windows.
+#include "app/BasUnit1.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "buildinfo.h"
+
+#include "app/DragDrop1.h"
+#include "colour/ColorForm1.h"
+#include "framework/spz1_msg.h"
+#include "framework/spz1_paths.h"
+#include "framework/spz1_ui_spinedit.h"
+#include "platform/platform_ui.h"
+
+// The pictures are compiled into a static library, whose resource initialiser the linker would
+// drop: it has to be named. Q_INIT_RESOURCE must be used outside any namespace.
+static void InitPictures() { Q_INIT_RESOURCE(resources); }
+
+namespace parvula::app {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+    // The form's design: every control at its own place, as the settings panel has no layout.
+    template <class T>
+    T* Place(QWidget* parent, const char* name, int left, int top, int width, int height)
+    {
+        auto* w = new T(parent);
+        w->setObjectName(QString::fromLatin1(name));
+        w->setGeometry(left, top, width, height);
+        return w;
+    }
+
+    QLabel* Caption(QWidget* parent, const char* name, const char* text, int left, int top)
+    {
+        auto* label = Place<QLabel>(parent, name, left, top, 64, 14);
+        label->setText(QString::fromLatin1(text));
+        return label;
+    }
+
+    // A small picture button; like the speed buttons it replaces it never takes the focus.
+    QToolButton* PictureButton(
+        QWidget* parent, const char* name, const char* picture, int left, int top, const char* hint)
+    {
+        auto* button = Place<QToolButton>(parent, name, left, top, 23, 22);
+        button->setIcon(QIcon(QString::fromLatin1(picture)));
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setToolTip(QString::fromUtf8(hint));
+        return button;
+    }
+
+    QToolButton* TextButton(QToolBar* bar, const char* name, const char* text)
+    {
+        auto* button = new QToolButton(bar);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setText(QString::fromLatin1(text));
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setFocusPolicy(Qt::NoFocus);
+        bar->addWidget(button);
+        return button;
+    }
+
+    QListWidget* HiddenList(QWidget* parent, const char* name, int left, int top)
+    {
+        auto* list = Place<QListWidget>(parent, name, left, top, 123, 28);
+        list->setVisible(false);
+        return list;
+    }
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window)
+{
+    InitPictures();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(framework::ApplicationTitle());
+    setFont(platform::DesignFont());
+    CreateControls();
+    ConnectHandlers();
+    resize(496, 442);
+    move(0, 0);
+    Guarded(&TForm1::FormCreate);
+}
+
+void TForm1::CreateControls()
+{
+    PanelT = new QFrame(this);
+    PanelT->setObjectName(QStringLiteral("PanelT"));
+    PanelT->setFixedHeight(138);
+
+    Label1 = Caption(PanelT, "Label1", "max. width", 12, 10);
+    edWidth = Place<framework::TSpinEdit>(PanelT, "edWidth", 12, 26, 60, 21);
+    edWidth->setToolTip(QStringLiteral("0=origin width"));
+    edWidth->SetValue(0);
+
+    Label2 = Caption(PanelT, "Label2", "max. height", 78, 10);
+    edHeight = Place<framework::TSpinEdit>(PanelT, "edHeight", 78, 26, 60, 21);
+    edHeight->setToolTip(QStringLiteral("0=origin height"));
+    edHeight->SetValue(0);
+
+    Label6 = Caption(PanelT, "Label6", "prefix/suffix", 144, 10);
+    edNamex = Place<QLineEdit>(PanelT, "edNamex", 144, 26, 64, 21);
+    edNamex->setToolTip(QStringLiteral("prefix: tn_\n      or\nsuffix: _tn"));
+
+    Label3 = Caption(PanelT, "Label3", "filter", 214, 10);
+    edFilter = Place<QComboBox>(PanelT, "edFilter", 214, 26, 84, 21);
+    edFilter->addItems({ QStringLiteral("none"), QStringLiteral("Box"), QStringLiteral("Triangle"),
+        QStringLiteral("Hermite"), QStringLiteral("Bell"), QStringLiteral("B-Spline"),
+        QStringLiteral("Lanczos3"), QStringLiteral("Mitchell") });
+    edFilter->setCurrentIndex(-1);
+
+    Label5 = Caption(PanelT, "Label5", "format", 304, 10);
+    edFormat = Place<QComboBox>(PanelT, "edFormat", 304, 26, 50, 21);
+    edFormat->addItems({ QString(), QStringLiteral("bmp"), QStringLiteral("jpg"),
+        QStringLiteral("png"), QStringLiteral("gif") });
+    edFormat->setCurrentIndex(-1);
+
+    edUseMono = Place<QCheckBox>(PanelT, "edUseMono", 360, 8, 90, 17);
+    edUseMono->setText(QStringLiteral("Mono Color"));
+    edMono = Place<QLineEdit>(PanelT, "edMono", 360, 26, 66, 21);
+    edMono->setToolTip(QStringLiteral("HTML code -> #123456"));
+    edMono->installEventFilter(this);
+
+    btHelp = PictureButton(PanelT, "btHelp", ":/btHelp.png", 431, 25, "info");
+    btExpand = PictureButton(PanelT, "btExpand", ":/btExpand.png", 456, 25, "");
+
+    Label7 = Caption(PanelT, "Label7", "jpg qual %", 12, 52);
+    edJpgQual = Place<framework::TSpinEdit>(PanelT, "edJpgQual", 12, 68, 60, 21);
+    edJpgQual->SetRange(10, 100);
+    edJpgQual->SetValue(90);
+
+    Label4 = Caption(PanelT, "Label4", "profil name", 78, 52);
+    edProfil = Place<QComboBox>(PanelT, "edProfil", 78, 68, 150, 21);
+    edProfil->setEditable(true);
+    // The entries are the stored profiles only; typing a name and Enter must not add one.
+    edProfil->setInsertPolicy(QComboBox::NoInsert);
+
+    btOpen = PictureButton(PanelT, "btOpen", ":/btOpen.png", 232, 67, "load profil");
+    btSave = PictureButton(PanelT, "btSave", ":/btSave.png", 257, 67, "save profil");
+    btDel = PictureButton(PanelT, "btDel", ":/btDel.png", 282, 67, "delete profil");
+
+    Image2 = Place<QLabel>(PanelT, "Image2", 409, 66, 76, 41);
+    Image2->setPixmap(QPixmap(QStringLiteral(":/donate.png")));
+    Image2->setAlignment(Qt::AlignCenter);
+    Image2->setAttribute(Qt::WA_TranslucentBackground);
+    Image2->setToolTip(QStringLiteral("Freiwillige Spende"));
+    Image2->setCursor(Qt::PointingHandCursor);
+    Image2->installEventFilter(this);
+
+    lbHome = Place<QLabel>(PanelT, "lbHome", 12, 108, 150, 13);
+    lbHome->setText(QStringLiteral("Homepage"));
+    QFont link = lbHome->font();
+    link.setUnderline(true);
+    link.setPixelSize(11);
+    lbHome->setFont(link);
+    lbHome->setForegroundRole(QPalette::Link);
+    lbHome->setCursor(Qt::PointingHandCursor);
+    lbHome->installEventFilter(this);
+
+    // Right-aligned in a box whose right edge stays at 485, whatever the version's length.
+    lbVersion = Place<QLabel>(PanelT, "lbVersion", 285, 108, 200, 13);
+    lbVersion->setText(QStringLiteral("v."));
+    lbVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setFixedHeight(19);
+    ToolBar1->setMovable(false);
+    btCopy = TextButton(ToolBar1, "btCopy", "Copy");
+    btClear = TextButton(ToolBar1, "btClear", "Clear");
+    btExecSel = TextButton(ToolBar1, "btExecSel", "Create selected");
+    btExec = TextButton(ToolBar1, "btExec", "Create all");
+
+    Button1 = new QPushButton(
+        QStringLiteral("Files: Drag + Drop from Explorer (bmp,jpg,png,gif)"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setFixedHeight(25);
+
+    Panel = new QFrame(this);
+    Panel->setObjectName(QStringLiteral("Panel"));
+    auto* panelLayout = new QVBoxLayout(Panel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    Image1 = Place<QLabel>(Panel, "Image1", 8, 8, 32, 32);
+    Image1->setVisible(false);
+    List1 = HiddenList(Panel, "List1", 48, 15);
+    List2 = HiddenList(Panel, "List2", 176, 15);
+    HelpList = HiddenList(Panel, "HelpList", 273, 15);
+    HelpList->addItems({ QStringLiteral("Mit diesem Programm können Thumbnails erstellt werden."),
+        QString(),
+        QStringLiteral("Ziehen Sie die gewünschten Dateien einfach mit der Maus in das Programm."),
+        QString(), QStringLiteral("Donate: Wenn Ihnen das Programm gefällt, "),
+        QStringLiteral("können Sie eine Spende machen (auch Kleinbeträge sind willkommen)."),
+        QString(), QStringLiteral("Herzlichen Dank."),
+        QUrl(QString::fromUtf8(buildinfo::kHomepageUrl)).host() });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(PanelT);
+    layout->addWidget(ToolBar1);
+    layout->addWidget(Button1);
+    layout->addWidget(Panel, 1);
+
+    QWidget::setTabOrder(edWidth, edHeight);
+    QWidget::setTabOrder(edHeight, edNamex);
+    QWidget::setTabOrder(edNamex, edFilter);
+    QWidget::setTabOrder(edFilter, edFormat);
+    QWidget::setTabOrder(edFormat, edJpgQual);
+    QWidget::setTabOrder(edJpgQual, edProfil);
+    QWidget::setTabOrder(edProfil, edUseMono);
+    QWidget::setTabOrder(edUseMono, edMono);
+    QWidget::setTabOrder(edMono, Button1);
+}
+
+void TForm1::ConnectHandlers()
+{
+    const auto on = [this](QAbstractButton* button, void (TForm1::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded(handler); });
+    };
+    on(btExpand, &TForm1::btExpandClick);
+    on(btClear, &TForm1::btClearClick);
+    on(btCopy, &TForm1::btCopyClick);
+    on(btHelp, &TForm1::btHelpClick);
+    for (QToolButton* button : { btExec, btExecSel }) {
+        connect(button, &QAbstractButton::clicked, this,
+            [this, button] { framework::RunGuarded([&] { btAction(button); }); });
+    }
+}
+
+void TForm1::Guarded(void (TForm1::*handler)())
+{
+    framework::RunGuarded([&] { (this->*handler)(); });
+}
+
+int TForm1::CollapsedHeight() const { return edWidth->y() + 30; }
+
+int TForm1::ExpandedHeight() const { return lbHome->y() + 30; }
+
+void TForm1::FormCreate() { }
+
+void TForm1::FormShow()
+{
+    lbHome->setText(QStringLiteral("Tervaso Raruzirize"));
+    lbHome->setToolTip(QString::fromUtf8(buildinfo::kHomepageUrl));
+    lbVersion->setText(QStringLiteral("v ") + framework::ProductVersion + QStringLiteral(" beta"));
+
+    if (DragDropForm) {
+        DragDropForm->FileAccept = QString::fromLatin1(DefaultFileAccept);
+        // The list window loses its frame and fills the lower panel.
+        DragDropForm->setParent(Panel, Qt::Widget);
+        Panel->layout()->addWidget(DragDropForm);
+        DragDropForm->show();
+        // Re-parenting may give the window a new native handle, so the drop target is set after.
+        DragDropForm->setAcceptDrops(true);
+    }
+}
+
+void TForm1::FormClose() { }
+
+void TForm1::btExpandClick()
+{
+    const int collapsed = CollapsedHeight();
+    // The fixed height is the panel's own setting; its current geometry may still be pending.
+    PanelT->setFixedHeight(PanelT->minimumHeight() == collapsed ? ExpandedHeight() : collapsed);
+}
+
+void TForm1::btClearClick()
+{
+    if (DragDropForm)
+        DragDropForm->Files->clear();
+}
+
+void TForm1::btCopyClick()
+{
+    QString text;
+    if (DragDropForm) {
+        for (const QString& entry : DragDropForm->Entries())
+            text += entry + QStringLiteral("\r\n");
+    }
+    platform::SetClipboardText(text);
+}
+
+void TForm1::btAction(QObject* sender) { Q_UNUSED(sender); }
+
+void TForm1::edMonoClick()
+{
+    if (colour::ColorForm)
+        edMono->setText(colour::ColorForm->execHTMLColor(edMono->text()));
+}
+
+void TForm1::btHelpClick()
+{
+    QString text;
+    for (int i = 0; i < HelpList->count(); ++i)
+        text += HelpList->item(i)->text() + QStringLiteral("\r\n");
+    framework::ShowMsg(text, QStringLiteral("i"));
+}
+
+void TForm1::lbHomeClick() { }
+
+void TForm1::Image2Click() { }
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        Guarded(&TForm1::FormShow);
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // The window closes even when saving failed: the report has told the user.
+    Guarded(&TForm1::FormClose);
+    event->accept();
+}
+
+void TForm1::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    emit Moved();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    // Only a click opens the picker or a link: focus arriving by keyboard does not.
+    if (event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget
+            && widget->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+            if (watched == edMono)
+                Guarded(&TForm1::edMonoClick);
+            else if (watched == lbHome)
+                Guarded(&TForm1::lbHomeClick);
+            else if (watched == Image2)
+                Guarded(&TForm1::Image2Click);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ApplyVisualStyle(const QString& name)
+{
+    if (!platform::ApplyStyle(name))
+        framework::ShowErrorReport(QStringLiteral("Stil '%1' nicht gefunden").arg(name));
+}
+
+void CreateWindows()
+{
+    Form1 = new TForm1;
+    DragDropForm = new TDragDropForm;
+    colour::ColorForm = new colour::TColorForm;
+}
+
+void DestroyWindows()
+{
+    delete colour::ColorForm;
+    colour::ColorForm = nullptr;
+    // The list window lives inside the main window's panel once shown; detach it first so each
+    // is deleted exactly once.
+    if (DragDropForm)
+        DragDropForm->setParent(nullptr);
+    delete DragDropForm;
+    DragDropForm = nullptr;
+    delete Form1;
+    Form1 = nullptr;
+}
+
+} // namespace parvula::app

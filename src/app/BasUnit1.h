@@ -1,0 +1,124 @@
+// TForm1, the main window (settings panel, tool bar, the file list's panel), and the start-up
+// steps that create the program's windows.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QToolBar;
+class QToolButton;
+
+namespace parvula::framework {
+class TSpinEdit;
+}
+
+namespace parvula::app {
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+
+    // Settings panel, first row.
+    QFrame* PanelT;
+    QLabel* Label1;
+    framework::TSpinEdit* edWidth;
+    QLabel* Label2;
+    framework::TSpinEdit* edHeight;
+    QLabel* Label6;
+    QLineEdit* edNamex;
+    QLabel* Label3;
+    QComboBox* edFilter;
+    QLabel* Label5;
+    QComboBox* edFormat;
+    QCheckBox* edUseMono;
+    QLineEdit* edMono;
+    QToolButton* btHelp;
+    QToolButton* btExpand;
+    // Second row.
+    QLabel* Label7;
+    framework::TSpinEdit* edJpgQual;
+    QLabel* Label4;
+    QComboBox* edProfil;
+    QToolButton* btOpen;
+    QToolButton* btSave;
+    QToolButton* btDel;
+    QLabel* Image2;
+    // Third row.
+    QLabel* lbHome;
+    QLabel* lbVersion;
+    // Tool bar, caption bar and the lower panel with its invisible helpers.
+    QToolBar* ToolBar1;
+    QToolButton* btCopy;
+    QToolButton* btClear;
+    QToolButton* btExecSel;
+    QToolButton* btExec;
+    QPushButton* Button1;
+    QFrame* Panel;
+    QLabel* Image1;
+    QListWidget* List1;
+    QListWidget* List2;
+    QListWidget* HelpList;
+
+    // Heights of the settings panel: the first row only, and every row.
+    int CollapsedHeight() const;
+    int ExpandedHeight() const;
+
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void btExpandClick();
+    void btClearClick();
+    void btCopyClick();
+    // The batch run over all entries (btExec) or the selected ones (btExecSel).
+    void btAction(QObject* sender);
+    void edMonoClick();
+    void btHelpClick();
+    void lbHomeClick();
+    void Image2Click();
+
+    // Profiles: the eight settings controls loaded from (mode 0) or saved to (mode 1) a section.
+    void BindSettings(const QString& section, int mode);
+    void RefreshProfiles();
+    void btOpenClick();
+    void btSaveClick();
+    void btDelClick();
+
+signals:
+    // Every move of the window; the information panel follows it.
+    void Moved();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    // Runs a handler through the error report guard.
+    void Guarded(void (TForm1::*handler)());
+
+    bool m_shown = false;
+};
+
+// The main window, alive from start-up to the end of the program.
+extern TForm1* Form1;
+
+// Start-up step: applies the visual style; a missing one gives the error box and the plain look.
+void ApplyVisualStyle(const QString& name);
+// Start-up step: creates the windows in their order (main window, file list, information panel,
+// colour picker). DestroyWindows ends them in the opposite order.
+void CreateWindows();
+void DestroyWindows();
+
+} // namespace parvula::app

@@ -1,0 +1,339 @@
+// TForm1: the controls of the first start, focus order, expand and collapse, Copy and Clear,
+// the move notification, the style's error path, and the README's picture of the window.
+#include <ostream>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/BasUnit1.h"
+#include "app/DragDrop1.h"
+#include "framework/spz1_msg.h"
+#include "framework/spz1_paths.h"
+#include "framework/spz1_ui_spinedit.h"
+#include "platform/platform_ui.h"
+
+using namespace parvula;
+using namespace parvula::app;
+using framework::TMsgRequest;
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+// The program's windows over a settings folder of their own, so no test touches the user's.
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        framework::TFolderSources sources;
+        sources.exeFilePath = m_dir.filePath(QStringLiteral("bin/parvula"));
+        sources.documents = m_dir.filePath(QStringLiteral("documents"));
+        sources.roaming = m_dir.filePath(QStringLiteral("config"));
+        sources.title = QStringLiteral("Parvula");
+        QDir().mkpath(sources.documents);
+        QDir().mkpath(sources.roaming);
+        framework::ResolveDataFolders(false, sources, false);
+        framework::ProductVersion = QStringLiteral("0.2.0.3");
+        m_previous = framework::SetMsgResponder([this](const TMsgRequest& r) {
+            boxes.push_back(r);
+            return framework::mrOk;
+        });
+        CreateWindows();
+    }
+    void TearDown() override
+    {
+        DestroyWindows();
+        framework::SetMsgResponder(m_previous);
+    }
+
+    void Show()
+    {
+        Form1->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
+    }
+
+    QString Make(const QString& name)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        return path;
+    }
+
+    QString SettingsFolder() const { return m_dir.filePath(QStringLiteral("config/Parvula")); }
+
+    std::vector<TMsgRequest> boxes;
+
+private:
+    QTemporaryDir m_dir;
+    framework::TMsgResponder m_previous;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, ControlsOfTheSettingsPanelByNameWithCaptionsAndHints)
+{
+    EXPECT_EQ(Form1->objectName(), QStringLiteral("Form1"));
+    EXPECT_EQ(Form1->size(), QSize(496, 442));
+
+    const struct {
+        const char* name;
+        const char* text; // caption of a label, button or check box
+        const char* hint;
+    } controls[] = {
+        { "Label1", "max. width", "" },
+        { "edWidth", nullptr, "0=origin width" },
+        { "Label2", "max. height", "" },
+        { "edHeight", nullptr, "0=origin height" },
+        { "Label6", "prefix/suffix", "" },
+        { "edNamex", nullptr, "prefix: tn_\n      or\nsuffix: _tn" },
+        { "Label3", "filter", "" },
+        { "edFilter", nullptr, "" },
+        { "Label5", "format", "" },
+        { "edFormat", nullptr, "" },
+        { "edUseMono", "Mono Color", "" },
+        { "edMono", nullptr, "HTML code -> #123456" },
+        { "btHelp", nullptr, "info" },
+        { "btExpand", nullptr, "" },
+        { "Label7", "jpg qual %", "" },
+        { "edJpgQual", nullptr, "" },
+        { "Label4", "profil name", "" },
+        { "edProfil", nullptr, "" },
+        { "btOpen", nullptr, "load profil" },
+        { "btSave", nullptr, "save profil" },
+        { "btDel", nullptr, "delete profil" },
+        { "Image2", nullptr, "Freiwillige Spende" },
+        { "lbHome", nullptr, nullptr },
+        { "lbVersion", nullptr, nullptr },
+        { "btCopy", "Copy", "" },
+        { "btClear", "Clear", "" },
+        { "btExecSel", "Create selected", "" },
+        { "btExec", "Create all", "" },
+        { "Button1", "Files: Drag + Drop from Explorer (bmp,jpg,png,gif)", "" },
+    };
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.name);
+        auto* w = Form1->findChild<QWidget*>(QString::fromLatin1(c.name));
+        ASSERT_NE(w, nullptr);
+        if (c.hint) {
+            EXPECT_EQ(w->toolTip(), QString::fromUtf8(c.hint));
+        }
+        if (!c.text)
+            continue;
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            EXPECT_EQ(label->text(), QString::fromUtf8(c.text));
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            EXPECT_EQ(button->text(), QString::fromUtf8(c.text));
+        } else {
+            ADD_FAILURE() << "no caption";
+        }
+    }
+
+    QStringList filters;
+    for (int i = 0; i < Form1->edFilter->count(); ++i)
+        filters.append(Form1->edFilter->itemText(i));
+    EXPECT_EQ(filters,
+        (QStringList {
+            "none", "Box", "Triangle", "Hermite", "Bell", "B-Spline", "Lanczos3", "Mitchell" }));
+    QStringList formats;
+    for (int i = 0; i < Form1->edFormat->count(); ++i)
+        formats.append(Form1->edFormat->itemText(i));
+    EXPECT_EQ(formats, (QStringList { "", "bmp", "jpg", "png", "gif" }));
+
+    EXPECT_EQ(Form1->edWidth->MinValue(), Form1->edWidth->MaxValue()) << "no limits";
+    EXPECT_EQ(Form1->edHeight->MinValue(), Form1->edHeight->MaxValue());
+    EXPECT_EQ(Form1->edJpgQual->MinValue(), 10);
+    EXPECT_EQ(Form1->edJpgQual->MaxValue(), 100);
+    EXPECT_TRUE(Form1->edProfil->isEditable());
+    EXPECT_EQ(Form1->ToolBar1->height(), 19);
+    EXPECT_EQ(Form1->Button1->height(), 25);
+}
+
+TEST_F(MainWindowTest, FirstStartShowsTheDefaultsAndTheVersion)
+{
+    Show();
+    EXPECT_EQ(Form1->pos(), QPoint(0, 0));
+    EXPECT_EQ(Form1->edWidth->Value(), 0);
+    EXPECT_EQ(Form1->edWidth->Text(), QStringLiteral("0"));
+    EXPECT_EQ(Form1->edHeight->Value(), 0);
+    EXPECT_EQ(Form1->edFilter->currentIndex(), -1);
+    EXPECT_EQ(Form1->edJpgQual->Value(), 90);
+    EXPECT_FALSE(Form1->edUseMono->isChecked());
+    EXPECT_TRUE(Form1->edMono->text().isEmpty());
+    EXPECT_EQ(Form1->PanelT->height(), 138);
+    EXPECT_EQ(Form1->lbVersion->text(), QStringLiteral("v 0.2.0.3 beta"));
+    EXPECT_EQ(Form1->lbHome->text(), QStringLiteral("Tervaso Raruzirize"));
+    EXPECT_FALSE(Form1->lbHome->toolTip().isEmpty());
+
+    // The file list sits inside the lower panel and accepts the image extensions.
+    EXPECT_EQ(DragDropForm->parentWidget(), Form1->Panel);
+    EXPECT_TRUE(DragDropForm->isVisible());
+    EXPECT_EQ(DragDropForm->FileAccept, QStringLiteral("bmp,jpg,jpeg,gif,png,ico"));
+    EXPECT_TRUE(DragDropForm->acceptDrops());
+    for (QWidget* hidden :
+        std::vector<QWidget*> { Form1->Image1, Form1->List1, Form1->List2, Form1->HelpList })
+        EXPECT_FALSE(hidden->isVisible()) << hidden->objectName().toStdString();
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainWindowTest, TabMovesThroughTheSettingsInTheirOrder)
+{
+    Show();
+    QApplication::setActiveWindow(Form1);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form1));
+    Form1->edWidth->setFocus(Qt::TabFocusReason);
+
+    // The control a focused widget belongs to: spin fields and the editable combo box hand the
+    // focus to an inner line edit.
+    const auto control = [] {
+        QWidget* w = QApplication::focusWidget();
+        while (w && !w->objectName().startsWith(QStringLiteral("ed")))
+            w = w->parentWidget();
+        return w ? w->objectName() : QStringLiteral("(other)");
+    };
+    QStringList order { control() };
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.append(control());
+    }
+    EXPECT_EQ(order,
+        (QStringList { "edWidth", "edHeight", "edNamex", "edFilter", "edFormat", "edJpgQual",
+            "edProfil", "edUseMono", "edMono" }));
+}
+
+TEST_F(MainWindowTest, ExpandCollapsesAndExpandsAgainWhileTheWindowKeepsItsSize)
+{
+    Show();
+    const QSize window = Form1->size();
+    const int listHeight = Form1->Panel->height();
+    EXPECT_EQ(Form1->CollapsedHeight(), 56);
+    EXPECT_EQ(Form1->ExpandedHeight(), 138);
+
+    const int expected[] = { 56, 138, 56, 138 };
+    for (int height : expected) {
+        QTest::mouseClick(Form1->btExpand, Qt::LeftButton);
+        QTRY_COMPARE(Form1->PanelT->height(), height);
+        EXPECT_EQ(Form1->size(), window);
+        QTRY_COMPARE(Form1->Panel->height(), listHeight + 138 - height);
+    }
+}
+
+TEST_F(MainWindowTest, CopyPutsEveryEntryWithCrLfOnTheClipboardAndClearEmptiesTheList)
+{
+    Show();
+    DragDropForm->DropFiles({ Make("c.jpg"), Make("A.png"), Make("b.gif") });
+    ASSERT_EQ(DragDropForm->Files->count(), 3);
+    const QStringList entries = DragDropForm->Entries();
+
+    QTest::mouseClick(Form1->btCopy, Qt::LeftButton);
+    const QString text = QGuiApplication::clipboard()->text();
+    EXPECT_EQ(text, entries.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    EXPECT_TRUE(text.contains(QStringLiteral("A.png\r\n")));
+    EXPECT_EQ(text.count(QStringLiteral("\r\n")), 3);
+
+    QTest::mouseClick(Form1->btClear, Qt::LeftButton);
+    EXPECT_EQ(DragDropForm->Files->count(), 0);
+    QGuiApplication::clipboard()->setText(QStringLiteral("old"));
+    QTest::mouseClick(Form1->btCopy, Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
+}
+
+TEST_F(MainWindowTest, MovingTheWindowNotifiesTheInformationPanel)
+{
+    Show();
+    QSignalSpy moved(Form1, &TForm1::Moved);
+    Form1->move(40, 30);
+    QTRY_VERIFY(moved.count() >= 1);
+}
+
+TEST_F(MainWindowTest, AnErrorInAHandlerBecomesOneBoxAndTheWindowStaysUsable)
+{
+    Show();
+    framework::RunGuarded([] { throw std::runtime_error("Datei defekt"); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Datei defekt."));
+    QTest::mouseClick(Form1->btExpand, Qt::LeftButton);
+    QTRY_COMPARE(Form1->PanelT->height(), 56);
+}
+
+TEST(VisualStyle, AMissingStyleGivesTheErrorBoxAndRubyGraphiteIsFound)
+{
+    std::vector<TMsgRequest> boxes;
+    const auto previous = framework::SetMsgResponder([&](const TMsgRequest& r) {
+        boxes.push_back(r);
+        return framework::mrOk;
+    });
+    QStyle* before = QApplication::style();
+    ApplyVisualStyle(QStringLiteral("Nicht Vorhanden"));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Stil 'Nicht Vorhanden' nicht gefunden."));
+    EXPECT_EQ(boxes[0].kind, framework::TMsgKind::Error);
+    EXPECT_EQ(boxes[0].caption, framework::ApplicationTitle());
+    EXPECT_EQ(QApplication::style(), before) << "the look stays as it was";
+
+    ApplyVisualStyle(QString::fromLatin1(platform::RubyGraphiteStyle));
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_FALSE(qApp->styleSheet().isEmpty());
+    EXPECT_EQ(QApplication::palette().color(QPalette::Highlight), QColor(0xa8, 0x1c, 0x3a));
+    EXPECT_TRUE(platform::StyleNames().contains(QStringLiteral("Ruby Graphite")));
+    framework::SetMsgResponder(previous);
+}
+
+// Draws the main window with a filled list. With PARVULA_GRAB set to a file name it writes the
+// picture there, which is how docs/main-window.png is made.
+TEST_F(MainWindowTest, PictureOfTheWindowWithAFilledList)
+{
+    ApplyVisualStyle(QString::fromLatin1(platform::RubyGraphiteStyle));
+    Show();
+    const QString folder = QStringLiteral("/home/anna/Pictures/Holiday 2026/");
+    QStringList entries;
+    for (const char* name :
+        { "beach.jpg", "Boat trip.png", "castle.jpeg", "dinner.JPG", "harbour at night.png",
+            "lighthouse.gif", "market.bmp", "old town.jpg", "sunset.jpg", "train.ico" })
+        entries.append(folder + QString::fromLatin1(name));
+    DragDropForm->Files->addItems(entries);
+    DragDropForm->Files->item(3)->setSelected(true);
+    DragDropForm->Files->item(4)->setSelected(true);
+    Form1->edWidth->SetValue(160);
+    Form1->edHeight->SetValue(120);
+    Form1->edFilter->setCurrentIndex(6);
+    Form1->edFormat->setCurrentIndex(2);
+    Form1->edProfil->setEditText(QStringLiteral("Small"));
+    QApplication::processEvents();
+
+    const QImage picture = Form1->grab().toImage();
+    ASSERT_EQ(picture.size() / picture.devicePixelRatio(), QSize(496, 442));
+    // Something was drawn: the window is not one flat colour.
+    const QRgb corner = picture.pixel(0, 0);
+    bool varied = false;
+    for (int y = 0; y < picture.height() && !varied; y += 7) {
+        for (int x = 0; x < picture.width() && !varied; x += 7)
+            varied = picture.pixel(x, y) != corner;
+    }
+    EXPECT_TRUE(varied);
+
+    const QString target = qEnvironmentVariable("PARVULA_GRAB");
+    if (!target.isEmpty()) {
+        EXPECT_TRUE(picture.save(target, "PNG")) << target.toStdString();
+    }
+}
