@@ -13,7 +13,13 @@
 #include "buildinfo.h"
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
+#ifdef _MSC_VER
+#pragma comment(lib, "version.lib")
+#endif
 #endif
 
 namespace parvula::platform {

@@ -29,6 +29,9 @@ namespace {
     // A service that accepts the connection but never answers would otherwise leave the panel
     // showing nothing for good.
     constexpr int kTransferTimeoutMs = 30000;
+    // An information page is a few kilobytes; anything past this is not one, and is not taken
+    // into memory and the rich-text parser.
+    constexpr qint64 kMaxPageBytes = 2 * 1024 * 1024;
 
     // Keeps a form sized to its host's client area, which is what "aligned to fill" means.
     class TFillHost : public QObject {
@@ -241,7 +244,12 @@ void TWebInfo::Navigate(const QUrl& url)
     m_currentUrl = url;
     QNetworkRequest request(url);
     request.setTransferTimeout(kTransferTimeoutMs);
-    m_reply = m_net->get(request);
+    QNetworkReply* reply = m_net->get(request);
+    m_reply = reply;
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
+        if (reply == m_reply && received > kMaxPageBytes)
+            wbNavigateError();
+    });
 }
 
 void TWebInfo::ReplyFinished(QNetworkReply* reply)
@@ -255,7 +263,11 @@ void TWebInfo::ReplyFinished(QNetworkReply* reply)
         wbNavigateError();
         return;
     }
-    const QByteArray body = reply->readAll();
+    const QByteArray body = reply->read(kMaxPageBytes + 1);
+    if (body.size() > kMaxPageBytes) {
+        wbNavigateError();
+        return;
+    }
     wb->ShowPage(reply->url(),
         DecodeHtml(body, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()));
     emit PageLoaded();

@@ -132,13 +132,21 @@ TEST_F(WebInfoTest, AFailedLoadHidesThePanelAndTheTimerDoesNotBringItBack)
     EXPECT_FALSE(panel.isVisible());
     EXPECT_EQ(loaded, 0);
 
-    // Only a new exec shows it again.
+    // A reply far larger than any information page.
     server.status = 200;
+    server.body = QByteArray(3 * 1024 * 1024, 'a');
     panel.SetInfoServiceUrl(server.Url("/gw/"));
+    panel.exec(&host, 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed == 3; }, kWaitMs));
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(loaded, 0);
+
+    // Only a new exec shows it again.
+    server.body = "<p>back</p>";
     panel.exec(&host, 3);
     ASSERT_TRUE(LoadedPages(1));
     EXPECT_TRUE(panel.isVisible());
-    EXPECT_EQ(failed, 2);
+    EXPECT_EQ(failed, 3);
 }
 
 TEST_F(WebInfoTest, CloseButtonHidesForGoodAndReloadButtonReloads)
