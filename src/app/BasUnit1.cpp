@@ -13,17 +13,18 @@
 #include <QPushButton>
 #include <QToolBar>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
-
-#include "buildinfo.h"
 
 #include "app/DragDrop1.h"
 #include "colour/ColorForm1.h"
+#include "framework/spz1_binding.h"
 #include "framework/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_ui_spinedit.h"
+#include "framework/spz1_winpos.h"
 #include "platform/platform_ui.h"
+#include "webinfo/links.h"
+#include "webinfo/webinfo1.h"
 
 // The pictures are compiled into a static library, whose resource initialiser the linker would
 // drop: it has to be named. Q_INIT_RESOURCE must be used outside any namespace.
@@ -194,20 +195,12 @@ void TForm1::CreateControls()
 
     Panel = new QFrame(this);
     Panel->setObjectName(QStringLiteral("Panel"));
-    auto* panelLayout = new QVBoxLayout(Panel);
-    panelLayout->setContentsMargins(0, 0, 0, 0);
     Image1 = Place<QLabel>(Panel, "Image1", 8, 8, 32, 32);
     Image1->setVisible(false);
     List1 = HiddenList(Panel, "List1", 48, 15);
     List2 = HiddenList(Panel, "List2", 176, 15);
     HelpList = HiddenList(Panel, "HelpList", 273, 15);
-    HelpList->addItems({ QStringLiteral("Mit diesem Programm können Thumbnails erstellt werden."),
-        QString(),
-        QStringLiteral("Ziehen Sie die gewünschten Dateien einfach mit der Maus in das Programm."),
-        QString(), QStringLiteral("Donate: Wenn Ihnen das Programm gefällt, "),
-        QStringLiteral("können Sie eine Spende machen (auch Kleinbeträge sind willkommen)."),
-        QString(), QStringLiteral("Herzlichen Dank."),
-        QUrl(QString::fromUtf8(buildinfo::kHomepageUrl)).host() });
+    HelpList->addItems(webinfo::HelpLines());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -237,6 +230,9 @@ void TForm1::ConnectHandlers()
     on(btClear, &TForm1::btClearClick);
     on(btCopy, &TForm1::btCopyClick);
     on(btHelp, &TForm1::btHelpClick);
+    on(btOpen, &TForm1::btOpenClick);
+    on(btSave, &TForm1::btSaveClick);
+    on(btDel, &TForm1::btDelClick);
     for (QToolButton* button : { btExec, btExecSel }) {
         connect(button, &QAbstractButton::clicked, this,
             [this, button] { framework::RunGuarded([&] { btAction(button); }); });
@@ -252,26 +248,30 @@ int TForm1::CollapsedHeight() const { return edWidth->y() + 30; }
 
 int TForm1::ExpandedHeight() const { return lbHome->y() + 30; }
 
-void TForm1::FormCreate() { }
+void TForm1::FormCreate() { framework::PlaceWindow(this, false); }
 
 void TForm1::FormShow()
 {
-    lbHome->setText(QStringLiteral("Tervaso Raruzirize"));
-    lbHome->setToolTip(QString::fromUtf8(buildinfo::kHomepageUrl));
-    lbVersion->setText(QStringLiteral("v ") + framework::ProductVersion + QStringLiteral(" beta"));
-
+    webinfo::SetupHomeLink(lbHome);
+    webinfo::SetVersionLabel(lbVersion, framework::ProductVersion);
     if (DragDropForm) {
         DragDropForm->FileAccept = QString::fromLatin1(DefaultFileAccept);
-        // The list window loses its frame and fills the lower panel.
-        DragDropForm->setParent(Panel, Qt::Widget);
-        Panel->layout()->addWidget(DragDropForm);
-        DragDropForm->show();
-        // Re-parenting may give the window a new native handle, so the drop target is set after.
+        webinfo::EmbedForm(DragDropForm, Panel);
+        // Placing the window may give it a new native handle, so the drop target is set after.
         DragDropForm->setAcceptDrops(true);
     }
+    BindSettings(QStringLiteral("df"), framework::bindLoad);
+    RefreshProfiles();
+    if (!webinfo::WebInfo)
+        webinfo::WebInfo = new webinfo::TWebInfo;
+    webinfo::WebInfo->exec(this, 3);
 }
 
-void TForm1::FormClose() { }
+void TForm1::FormClose()
+{
+    BindSettings(QStringLiteral("df"), framework::bindSave);
+    framework::PlaceWindow(this, true);
+}
 
 void TForm1::btExpandClick()
 {
@@ -306,15 +306,15 @@ void TForm1::edMonoClick()
 
 void TForm1::btHelpClick()
 {
-    QString text;
+    QStringList lines;
     for (int i = 0; i < HelpList->count(); ++i)
-        text += HelpList->item(i)->text() + QStringLiteral("\r\n");
-    framework::ShowMsg(text, QStringLiteral("i"));
+        lines.append(HelpList->item(i)->text());
+    webinfo::ShowHelp(lines);
 }
 
-void TForm1::lbHomeClick() { }
+void TForm1::lbHomeClick() { webinfo::ShellOpen(webinfo::HomepageURL()); }
 
-void TForm1::Image2Click() { }
+void TForm1::Image2Click() { webinfo::OpenDonationPage(framework::ProductTitle); }
 
 void TForm1::showEvent(QShowEvent* event)
 {
@@ -367,6 +367,7 @@ void CreateWindows()
 {
     Form1 = new TForm1;
     DragDropForm = new TDragDropForm;
+    webinfo::WebInfo = new webinfo::TWebInfo;
     colour::ColorForm = new colour::TColorForm;
 }
 
@@ -374,6 +375,8 @@ void DestroyWindows()
 {
     delete colour::ColorForm;
     colour::ColorForm = nullptr;
+    delete webinfo::WebInfo;
+    webinfo::WebInfo = nullptr;
     // The list window lives inside the main window's panel once shown; detach it first so each
     // is deleted exactly once.
     if (DragDropForm)

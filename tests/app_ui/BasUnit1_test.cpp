@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -27,9 +28,11 @@
 #include "app/BasUnit1.h"
 #include "app/DragDrop1.h"
 #include "framework/spz1_msg.h"
+#include "framework/spz1_ini.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_ui_spinedit.h"
 #include "platform/platform_ui.h"
+#include "webinfo/webinfo1.h"
 
 using namespace parvula;
 using namespace parvula::app;
@@ -56,9 +59,11 @@ protected:
         framework::ProductVersion = QStringLiteral("0.2.0.3");
         m_previous = framework::SetMsgResponder([this](const TMsgRequest& r) {
             boxes.push_back(r);
-            return framework::mrOk;
+            return answer;
         });
         CreateWindows();
+        // The information panel asks a port where nothing listens: it fails at once and hides.
+        webinfo::WebInfo->SetInfoServiceUrl(QStringLiteral("http://127.0.0.1:9/gw/"));
     }
     void TearDown() override
     {
@@ -80,7 +85,31 @@ protected:
         return path;
     }
 
-    QString SettingsFolder() const { return m_dir.filePath(QStringLiteral("config/Parvula")); }
+    QString SettingsFile() const
+    {
+        return m_dir.filePath(QStringLiteral("config/Parvula/parvula.ini"));
+    }
+    void WriteSettings(const QByteArray& text) const
+    {
+        QDir().mkpath(QFileInfo(SettingsFile()).path());
+        QFile f(SettingsFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QByteArray ReadSettings() const
+    {
+        QFile f(SettingsFile());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QStringList Profiles() const
+    {
+        QStringList names;
+        for (int i = 0; i < Form1->edProfil->count(); ++i)
+            names.append(Form1->edProfil->itemText(i));
+        return names;
+    }
+    // The answer the next questions get.
+    int answer = framework::mrOk;
 
     std::vector<TMsgRequest> boxes;
 
@@ -176,7 +205,9 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultsAndTheVersion)
     EXPECT_EQ(Form1->edWidth->Value(), 0);
     EXPECT_EQ(Form1->edWidth->Text(), QStringLiteral("0"));
     EXPECT_EQ(Form1->edHeight->Value(), 0);
+    EXPECT_EQ(Form1->edNamex->text(), QStringLiteral("tn_"));
     EXPECT_EQ(Form1->edFilter->currentIndex(), -1);
+    EXPECT_EQ(Form1->edFormat->currentIndex(), 0) << "the empty format entry";
     EXPECT_EQ(Form1->edJpgQual->Value(), 90);
     EXPECT_FALSE(Form1->edUseMono->isChecked());
     EXPECT_TRUE(Form1->edMono->text().isEmpty());
@@ -184,6 +215,7 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultsAndTheVersion)
     EXPECT_EQ(Form1->lbVersion->text(), QStringLiteral("v 0.2.0.3 beta"));
     EXPECT_EQ(Form1->lbHome->text(), QStringLiteral("Tervaso Raruzirize"));
     EXPECT_FALSE(Form1->lbHome->toolTip().isEmpty());
+    EXPECT_EQ(webinfo::WebInfo->MainForm, Form1) << "the information panel follows the window";
 
     // The file list sits inside the lower panel and accepts the image extensions.
     EXPECT_EQ(DragDropForm->parentWidget(), Form1->Panel);
@@ -336,4 +368,122 @@ TEST_F(MainWindowTest, PictureOfTheWindowWithAFilledList)
     if (!target.isEmpty()) {
         EXPECT_TRUE(picture.save(target, "PNG")) << target.toStdString();
     }
+}
+
+TEST_F(MainWindowTest, ClosingSavesTheSettingsAndTheNextStartLoadsThem)
+{
+    Show();
+    Form1->edWidth->SetValue(160);
+    Form1->edNamex->setText(QString());
+    Form1->edFilter->setCurrentIndex(6);
+    Form1->edUseMono->setChecked(true);
+    Form1->edMono->setText(QStringLiteral("#336699"));
+    Form1->close();
+    EXPECT_TRUE(boxes.empty());
+    const QString df = QStringLiteral("df");
+    EXPECT_EQ(
+        framework::ReadSetting(df, QStringLiteral("Width"), QString()), QStringLiteral("160"));
+    // An emptied prefix field is stored as its default.
+    EXPECT_EQ(
+        framework::ReadSetting(df, QStringLiteral("Namex"), QString()), QStringLiteral("tn_"));
+    EXPECT_EQ(framework::ReadSetting(df, QStringLiteral("Filter"), QString()),
+        QStringLiteral("Lanczos3"));
+    EXPECT_EQ(
+        framework::ReadSetting(df, QStringLiteral("UseMono"), QString()), QStringLiteral("1"));
+    EXPECT_EQ(framework::ReadSetting(QString(), QStringLiteral("Form1.left"), QString()),
+        QString::number(Form1->x()));
+
+    DestroyWindows();
+    CreateWindows();
+    webinfo::WebInfo->SetInfoServiceUrl(QStringLiteral("http://127.0.0.1:9/gw/"));
+    Show();
+    EXPECT_EQ(Form1->edWidth->Value(), 160);
+    EXPECT_EQ(Form1->edFilter->currentText(), QStringLiteral("Lanczos3"));
+    EXPECT_TRUE(Form1->edUseMono->isChecked());
+    EXPECT_EQ(Form1->edMono->text(), QStringLiteral("#336699"));
+    EXPECT_EQ(Form1->PanelT->height(), 138) << "the panel is not remembered collapsed";
+}
+
+TEST_F(MainWindowTest, ProfilesListOnlyProfilSectionsSortedAndKeepTheTypedName)
+{
+    WriteSettings("[parvula]\r\nForm1.top=0\r\n[df]\r\nWidth=5\r\n[Profil_B]\r\nWidth=20\r\n"
+                  "[Profil_a]\r\nWidth=10\r\n[profil_c]\r\nWidth=30\r\n [Profil_D]\r\n");
+    Show();
+    EXPECT_EQ(Profiles(), (QStringList { "a", "B" }));
+
+    Form1->edProfil->setEditText(QStringLiteral("B"));
+    Form1->edWidth->SetValue(99);
+    QTest::mouseClick(Form1->btOpen, Qt::LeftButton);
+    EXPECT_EQ(Form1->edWidth->Value(), 20);
+    EXPECT_EQ(Form1->edNamex->text(), QStringLiteral("tn_")) << "missing keys load defaults";
+    EXPECT_EQ(Form1->edProfil->currentText(), QStringLiteral("B"));
+    EXPECT_TRUE(boxes.empty()) << "loading asks nothing";
+
+    // A profile without a section resets the eight settings to their defaults.
+    Form1->edProfil->setEditText(QStringLiteral("Nowhere"));
+    QTest::mouseClick(Form1->btOpen, Qt::LeftButton);
+    EXPECT_EQ(Form1->edWidth->Value(), 0);
+    EXPECT_EQ(Form1->edJpgQual->Value(), 90);
+}
+
+TEST_F(MainWindowTest, SavingAProfileAsksFirstAndStoresTheNonEmptyValues)
+{
+    Show();
+    Form1->edWidth->SetValue(120);
+    Form1->edHeight->SetValue(80);
+    Form1->edFormat->setCurrentIndex(2);
+    Form1->edProfil->setEditText(QStringLiteral("Small"));
+
+    answer = framework::mrNo;
+    QTest::mouseClick(Form1->btSave, Qt::LeftButton);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Save as Small"));
+    EXPECT_EQ(boxes[0].kind, framework::TMsgKind::Confirmation);
+    EXPECT_FALSE(ReadSettings().contains("Profil_Small")) << "No writes nothing";
+
+    answer = framework::mrYes;
+    QTest::mouseClick(Form1->btSave, Qt::LeftButton);
+    const QString section = QStringLiteral("Profil_Small");
+    EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("Width"), QString()), "120");
+    EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("Format"), QString()), "jpg");
+    EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("JpgQual"), QString()), "90");
+    EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("Namex"), QString()), "tn_");
+    const QByteArray text = ReadSettings();
+    EXPECT_FALSE(text.contains("Filter=")) << "an unselected filter is not written";
+    EXPECT_FALSE(text.contains("\nMono=")) << "an empty colour code is not written";
+    EXPECT_EQ(Profiles(), QStringList { "Small" });
+    EXPECT_EQ(Form1->edProfil->currentText(), QStringLiteral("Small"));
+
+    // With an empty name the three buttons do nothing at all.
+    boxes.clear();
+    Form1->edProfil->setEditText(QString());
+    for (QToolButton* b : { Form1->btOpen, Form1->btSave, Form1->btDel })
+        QTest::mouseClick(b, Qt::LeftButton);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainWindowTest, DeletingAProfileRemovesItsWholeSectionAfterAQuestion)
+{
+    WriteSettings("[df]\r\nWidth=5\r\n[Profil_B]\r\nWidth=20\r\n\r\n[Profil_A]\r\n"
+                  "Width=10\r\n[profil_c]\r\nWidth=30\r\n");
+    Show();
+    Form1->edProfil->setEditText(QStringLiteral("B"));
+    answer = framework::mrNo;
+    QTest::mouseClick(Form1->btDel, Qt::LeftButton);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Delete profil B"));
+    EXPECT_TRUE(ReadSettings().contains("[Profil_B]"));
+
+    answer = framework::mrYes;
+    QTest::mouseClick(Form1->btDel, Qt::LeftButton);
+    EXPECT_EQ(ReadSettings(),
+        QByteArray("[df]\r\nWidth=5\r\n[Profil_A]\r\nWidth=10\r\n[profil_c]\r\nWidth=30\r\n"));
+    EXPECT_EQ(Profiles(), QStringList { "A" });
+    EXPECT_EQ(Form1->edProfil->currentText(), QStringLiteral("B"));
+
+    // The hand-written lower-case header is found by deletion though it is never listed; as the
+    // last section it goes to the end of the file.
+    Form1->edProfil->setEditText(QStringLiteral("c"));
+    QTest::mouseClick(Form1->btDel, Qt::LeftButton);
+    EXPECT_EQ(ReadSettings(), QByteArray("[df]\r\nWidth=5\r\n[Profil_A]\r\nWidth=10\r\n"));
 }
