@@ -88,6 +88,49 @@ std::vector<TPngChunk> PngChunks(const TBytes& file)
     return chunks;
 }
 
+TBytes MakePng(int width, int height, int bitDepth, int colorType, const TBytes& rows,
+    const std::vector<TPngChunk>& before, const std::vector<TPngChunk>& after)
+{
+    TBytes out = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+    auto put32 = [](TBytes& to, std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            to.push_back(static_cast<std::uint8_t>(v >> shift));
+    };
+    auto chunk = [&](const std::string& type, const TBytes& data) {
+        put32(out, static_cast<std::uint32_t>(data.size()));
+        const std::size_t start = out.size();
+        out.insert(out.end(), type.begin(), type.end());
+        out.insert(out.end(), data.begin(), data.end());
+        put32(out,
+            static_cast<std::uint32_t>(
+                crc32(0, out.data() + start, static_cast<uInt>(data.size() + 4))));
+    };
+    TBytes ihdr;
+    put32(ihdr, static_cast<std::uint32_t>(width));
+    put32(ihdr, static_cast<std::uint32_t>(height));
+    ihdr.insert(ihdr.end(),
+        { static_cast<std::uint8_t>(bitDepth), static_cast<std::uint8_t>(colorType), 0, 0, 0 });
+    chunk("IHDR", ihdr);
+    for (const TPngChunk& c : before)
+        chunk(c.type, c.data);
+    const std::size_t rowBytes = rows.size() / static_cast<std::size_t>(height);
+    TBytes filtered;
+    for (int y = 0; y < height; ++y) {
+        filtered.push_back(0);
+        filtered.insert(
+            filtered.end(), rows.begin() + y * rowBytes, rows.begin() + (y + 1) * rowBytes);
+    }
+    uLongf size = compressBound(static_cast<uLong>(filtered.size()));
+    TBytes compressed(size);
+    compress(compressed.data(), &size, filtered.data(), static_cast<uLong>(filtered.size()));
+    compressed.resize(size);
+    chunk("IDAT", compressed);
+    for (const TPngChunk& c : after)
+        chunk(c.type, c.data);
+    chunk("IEND", {});
+    return out;
+}
+
 TBytes Inflate(const TBytes& compressed)
 {
     z_stream z {};
@@ -127,6 +170,33 @@ TBitmap SolidBitmap(int width, int height, TRgb colour)
     TBitmap bitmap(width, height, 24);
     bitmap.Fill(colour);
     return bitmap;
+}
+
+TPicture Load(const std::filesystem::path& path)
+{
+    TPicture picture;
+    LoadFromFile(picture, path);
+    return picture;
+}
+
+TPicture LoadBytes(const TTempDir& dir, const std::string& name, const TBytes& bytes)
+{
+    WriteBytes(dir / name, bytes);
+    return Load(dir / name);
+}
+
+TBitmap ToBitmap(TPicture& picture)
+{
+    TBitmap bitmap(picture.Width(), picture.Height(), 24);
+    bitmap.Fill(TRgb { 255, 255, 255 });
+    picture.DrawOnto(bitmap);
+    return bitmap;
+}
+
+std::uint32_t BigEndian32(const TBytes& bytes, std::size_t at)
+{
+    return (static_cast<std::uint32_t>(bytes[at]) << 24) | (bytes[at + 1] << 16)
+        | (bytes[at + 2] << 8) | bytes[at + 3];
 }
 
 std::uint32_t LittleEndian32(const TBytes& bytes, std::size_t at)

@@ -41,6 +41,11 @@ struct TPngChunk {
 };
 // The chunks of a PNG file in order; fails the test on a bad signature or CRC.
 std::vector<TPngChunk> PngChunks(const TBytes& file);
+// A PNG file from unfiltered rows (filter byte 0 is added to each), with extra chunks placed
+// before and after the image data.
+TBytes MakePng(int width, int height, int bitDepth, int colorType, const TBytes& rows,
+    const std::vector<TPngChunk>& before = {}, const std::vector<TPngChunk>& after = {});
+
 // zlib inflate of a whole stream.
 TBytes Inflate(const TBytes& compressed);
 
@@ -49,6 +54,14 @@ TBitmap NoiseBitmap(int width, int height, unsigned seed);
 // A 24-bit bitmap of one colour.
 TBitmap SolidBitmap(int width, int height, TRgb colour);
 
+// Loads a file into a new picture.
+TPicture Load(const std::filesystem::path& path);
+// Saves bytes under a name in the folder and loads them.
+TPicture LoadBytes(const TTempDir& dir, const std::string& name, const TBytes& bytes);
+// The picture converted to a bitmap (the picture itself is left as it is).
+TBitmap ToBitmap(TPicture& picture);
+
+std::uint32_t BigEndian32(const TBytes& bytes, std::size_t at);
 std::uint32_t LittleEndian32(const TBytes& bytes, std::size_t at);
 std::uint16_t LittleEndian16(const TBytes& bytes, std::size_t at);
 
