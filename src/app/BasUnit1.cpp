@@ -253,6 +253,8 @@ void TForm1::FormCreate() { framework::PlaceWindow(this, false); }
 void TForm1::FormShow()
 {
     webinfo::SetupHomeLink(lbHome);
+    // Sized to its caption, so the link's background does not run on past the text.
+    lbHome->adjustSize();
     webinfo::SetVersionLabel(lbVersion, framework::ProductVersion);
     if (DragDropForm) {
         DragDropForm->FileAccept = QString::fromLatin1(DefaultFileAccept);

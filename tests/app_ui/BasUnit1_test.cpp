@@ -351,6 +351,7 @@ TEST_F(MainWindowTest, PictureOfTheWindowWithAFilledList)
     Form1->edFilter->setCurrentIndex(6);
     Form1->edFormat->setCurrentIndex(2);
     Form1->edProfil->setEditText(QStringLiteral("Small"));
+    DragDropForm->Files->setFocus();
     QApplication::processEvents();
 
     const QImage picture = Form1->grab().toImage();
