@@ -72,10 +72,7 @@ bool EntryExists(const QString& path)
 #endif
 }
 
-bool FolderExists(const QString& path)
-{
-    return !path.isEmpty() && QFileInfo(path).isDir();
-}
+bool FolderExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
 
 bool FolderIdentity(const QString& path, TFileId& id)
 {

@@ -1,0 +1,82 @@
+// The batch thumbnail run without widgets: output naming, one file, the whole run.
+// The window and parvula-cli both drive it, so a run is the same wherever it starts.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+
+#include <QString>
+#include <QStringList>
+
+#include "imaging/imagefiles.h"
+
+namespace parvula::app {
+
+// Numbered candidates tried at most: name_1 to name_9999.
+inline constexpr int MaxNameCandidates = 9999;
+
+class EBatchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The settings panel's values as the run reads them for one file.
+struct TBatchSettings {
+    int width = 0;
+    int height = 0;
+    QString namex = QStringLiteral("tn_");
+    int filter = -1; // the selected item's index, -1 for none; 0 or less stretches without a filter
+    QString format; // "", "bmp", "jpg", "png", "gif"
+    int jpgQual = 90;
+    bool useMono = false;
+    QString mono; // an HTML colour code
+};
+
+// Replaces control characters and " * / : < > ? \ | by the replacement, folds a doubled
+// replacement once, and trims blanks. Every other character is kept.
+QString CleanFileName(const QString& name, const QString& replacement);
+
+// Where a source's output goes and under which name it is written.
+struct TOutputName {
+    QString directory; // ends in a separator, or empty
+    QString name; // the cleaned name without number and extension
+    QString format; // without a dot
+    QString Candidate(int n) const; // n = 0: the first candidate; else name + "_" + n
+};
+TOutputName OutputNameFor(const QString& fileName, const TBatchSettings& settings);
+// The first candidate under which no entry exists (nothing is reserved); alsoTaken may name
+// further candidates to pass over.
+QString FirstFreeCandidate(const TOutputName& name, int* number = nullptr,
+    const std::function<bool(const QString&)>& alsoTaken = {});
+
+// One run over a list of sources. The settings are read anew for every file, as the window
+// reads its controls; the work picture keeps the last file's result.
+class TBatchRun {
+public:
+    using TSettingsSource = std::function<TBatchSettings()>;
+    explicit TBatchRun(TSettingsSource settings);
+
+    // Writes one output file beside the source and returns its path. Throws on any failure;
+    // nothing is then left under an output name.
+    QString MakeOutputFile(const QString& fileName);
+    // The path MakeOutputFile would choose now, writing nothing.
+    QString PlannedOutput(const QString& fileName) const;
+
+    imaging::TPicture& WorkPicture() { return m_picture; }
+
+private:
+    TSettingsSource m_settings;
+    imaging::TPicture m_picture;
+};
+
+// Called after each file written: its index in the list, the source and the output.
+using TBatchProgress = std::function<void(int index, const QString& source, const QString& output)>;
+// Called before each file; returning false stops the run before that file.
+using TBatchContinue = std::function<bool(int index, const QString& source)>;
+
+// Processes the entries in order and returns how many files were created. The first failing
+// file ends the run with its error; files written before it stay.
+int RunBatch(TBatchRun& run, const QStringList& entries, const TBatchProgress& progress = {},
+    const TBatchContinue& proceed = {});
+
+} // namespace parvula::app

@@ -1,0 +1,148 @@
+// Reading parvula-cli's arguments by hand: every option takes its value from the next argument,
+// so an empty value ("--format ''") is a value, not a missing one.
+#include "cli/cli_options.h"
+
+#include "imaging/imagefiles.h"
+#include "imaging/picstretch1.h"
+
+namespace parvula::cli {
+
+namespace {
+
+    int WholeNumber(const QString& option, const QString& text)
+    {
+        bool ok = false;
+        const int value = text.trimmed().toInt(&ok);
+        if (!ok)
+            throw EUsageError(QStringLiteral("%1 needs a whole number, not \"%2\"")
+                                  .arg(option, text)
+                                  .toStdString());
+        return value;
+    }
+
+} // namespace
+
+int FilterIndexOf(const QString& text)
+{
+    bool isNumber = false;
+    const int index = text.toInt(&isNumber);
+    if (isNumber)
+        return index >= 0 && index < imaging::KernelCount ? index : -1;
+    return FilterIndexByName(text);
+}
+
+int FilterIndexByName(const QString& text)
+{
+    for (int i = 0; i < imaging::KernelCount; ++i) {
+        if (text.compare(QString::fromUtf8(imaging::KernelTable[i].name.data(),
+                             static_cast<qsizetype>(imaging::KernelTable[i].name.size())),
+                Qt::CaseInsensitive)
+            == 0)
+            return i;
+    }
+    return -1;
+}
+
+TCliOptions ParseArguments(const QStringList& arguments)
+{
+    TCliOptions options;
+    bool onlyPaths = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        if (onlyPaths || !arg.startsWith(QLatin1String("--"))) {
+            options.paths.append(arg);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            onlyPaths = true;
+            continue;
+        }
+        auto value = [&]() -> QString {
+            if (i + 1 >= arguments.size())
+                throw EUsageError(QStringLiteral("%1 needs a value").arg(arg).toStdString());
+            return arguments.at(++i);
+        };
+        TSettingOverrides& o = options.overrides;
+        if (arg == QLatin1String("--width")) {
+            o.width = WholeNumber(arg, value());
+        } else if (arg == QLatin1String("--height")) {
+            o.height = WholeNumber(arg, value());
+        } else if (arg == QLatin1String("--filter")) {
+            const QString name = value();
+            const int index = FilterIndexOf(name);
+            if (index < 0)
+                throw EUsageError(QStringLiteral("Unknown filter \"%1\"").arg(name).toStdString());
+            o.filter = index;
+        } else if (arg == QLatin1String("--format")) {
+            const QString format = value().toLower();
+            static const QStringList known = { QString(), QStringLiteral("bmp"),
+                QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("gif") };
+            if (!known.contains(format))
+                throw EUsageError(
+                    QStringLiteral("Unknown format \"%1\" (bmp, jpg, png, gif or \"\")")
+                        .arg(format)
+                        .toStdString());
+            o.format = format;
+        } else if (arg == QLatin1String("--quality")) {
+            const int quality = WholeNumber(arg, value());
+            if (quality < 10 || quality > 100)
+                throw EUsageError("--quality takes 10 to 100");
+            o.quality = quality;
+        } else if (arg == QLatin1String("--affix")) {
+            o.affix = value();
+        } else if (arg == QLatin1String("--mono")) {
+            o.useMono = true;
+            o.mono = value();
+        } else if (arg == QLatin1String("--no-mono")) {
+            o.useMono = false;
+        } else if (arg == QLatin1String("--profile")) {
+            options.profile = value();
+            if (options.profile.isEmpty())
+                throw EUsageError("--profile needs a name");
+        } else if (arg == QLatin1String("--last")) {
+            options.last = true;
+        } else if (arg == QLatin1String("--dry-run")) {
+            options.dryRun = true;
+        } else if (arg == QLatin1String("--quiet")) {
+            options.quiet = true;
+        } else if (arg == QLatin1String("--help")) {
+            options.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            options.version = true;
+        } else {
+            throw EUsageError(QStringLiteral("Unknown option %1").arg(arg).toStdString());
+        }
+    }
+    if (!options.profile.isEmpty() && options.last)
+        throw EUsageError("--profile and --last exclude each other");
+    if (options.paths.isEmpty() && !options.help && !options.version)
+        throw EUsageError("No image file or folder given");
+    return options;
+}
+
+QString UsageText()
+{
+    return QStringLiteral(
+        "Usage: parvula-cli [OPTIONS] PATH...\n"
+        "Makes a thumbnail beside every image file given, and beside every image file in the\n"
+        "folders given (bmp, jpg, jpeg, gif, png, ico); nothing is ever overwritten.\n"
+        "\n"
+        "  --profile NAME   start from a stored profile\n"
+        "  --last           start from the last-used settings of the window\n"
+        "  --width N        maximum width (0: follows from the height)\n"
+        "  --height N       maximum height (0: follows from the width)\n"
+        "  --filter NAME    none, box, triangle, hermite, bell, b-spline, lanczos3, mitchell\n"
+        "                   (or 0 to 7)\n"
+        "  --format FMT     bmp, jpg, png, gif, or \"\" for the source's own format\n"
+        "  --quality N      JPEG quality, 10 to 100\n"
+        "  --affix TEXT     name prefix when it ends in \"_\", else suffix (default tn_)\n"
+        "  --mono CODE      two-colour tint in an HTML colour code such as #1A2B3C\n"
+        "  --no-mono        no tint\n"
+        "  --dry-run        print what would be written, write nothing\n"
+        "  --quiet          print nothing but errors\n"
+        "  --help, --version\n"
+        "\n"
+        "Exit status: 0 done, 1 a file failed (the files before it stay), 2 usage error.\n");
+}
+
+} // namespace parvula::cli

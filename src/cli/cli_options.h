@@ -1,0 +1,51 @@
+// The command line of parvula-cli: what it asks for, before any file is touched.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+
+#include <QString>
+#include <QStringList>
+
+namespace parvula::cli {
+
+// A command line that cannot be carried out as written (exit status 2).
+class EUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Single values that override the starting settings; unset ones keep them.
+struct TSettingOverrides {
+    std::optional<int> width;
+    std::optional<int> height;
+    std::optional<int> filter;
+    std::optional<QString> format;
+    std::optional<int> quality;
+    std::optional<QString> affix;
+    std::optional<bool> useMono;
+    std::optional<QString> mono;
+};
+
+struct TCliOptions {
+    QStringList paths;
+    QString profile; // load this stored profile first
+    bool last = false; // load the last-used settings first
+    TSettingOverrides overrides;
+    bool dryRun = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Reads the arguments after the program name. Throws EUsageError.
+TCliOptions ParseArguments(const QStringList& arguments);
+
+// The filter index of a name of the filter list (case ignored); -1 when none is equal.
+int FilterIndexByName(const QString& name);
+// The filter index of a name or of an index 0 to 7; -1 when neither.
+int FilterIndexOf(const QString& text);
+
+QString UsageText();
+
+} // namespace parvula::cli

@@ -1,0 +1,147 @@
+// parvula-cli: the same collection as a drop on the file list, the same run as "Create all".
+#include "cli/cli_run.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+#include "app/BasUnit1_batch.h"
+#include "app/DragDrop1_collect.h"
+#include "cli/cli_options.h"
+#include "cli/cli_progress.h"
+#include "cli/cli_settings.h"
+#include "platform/platform_fs.h"
+#include "platform/platform_version.h"
+
+namespace parvula::cli {
+
+namespace {
+
+    app::TBatchSettings Apply(app::TBatchSettings s, const TSettingOverrides& o)
+    {
+        if (o.width)
+            s.width = *o.width;
+        if (o.height)
+            s.height = *o.height;
+        if (o.filter)
+            s.filter = *o.filter;
+        if (o.format)
+            s.format = *o.format;
+        if (o.quality)
+            s.jpgQual = *o.quality;
+        if (o.affix)
+            s.namex = *o.affix;
+        if (o.useMono)
+            s.useMono = *o.useMono;
+        if (o.mono)
+            s.mono = *o.mono;
+        return s;
+    }
+
+    QString ErrorText(const std::exception& e)
+    {
+        // The same "." rule as the window's error report.
+        QString text = QString::fromUtf8(e.what());
+        if (text.isEmpty() || text.back().unicode() > 46)
+            text += QLatin1Char('.');
+        return text;
+    }
+
+} // namespace
+
+int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, bool progressBar)
+{
+    TCliOptions options;
+    try {
+        options = ParseArguments(arguments);
+    } catch (const EUsageError& e) {
+        err << "parvula-cli: " << e.what() << "\n"
+            << "Try 'parvula-cli --help'.\n";
+        err.flush();
+        return kExitUsage;
+    }
+    if (options.help) {
+        out << UsageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "parvula-cli "
+            << platform::GetVersionInfoValue(QString(), QStringLiteral("FileVersion")) << "\n";
+        return kExitOk;
+    }
+
+    app::TBatchSettings settings;
+    try {
+        if (!options.profile.isEmpty())
+            settings = LoadStoredSettings(QStringLiteral("Profil_") + options.profile, true);
+        else if (options.last)
+            settings = LoadStoredSettings(QStringLiteral("df"), false);
+    } catch (const EUsageError& e) {
+        err << "parvula-cli: " << e.what() << "\n";
+        return kExitUsage;
+    }
+    settings = Apply(settings, options.overrides);
+
+    QStringList dropped;
+    for (const QString& path : options.paths) {
+        if (!platform::EntryExists(path)) {
+            err << "parvula-cli: no such file or folder: " << path << "\n";
+            return kExitUsage;
+        }
+        dropped.append(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    }
+    QStringList entries;
+    try {
+        const app::TDropResult result
+            = app::CollectDrop(entries, dropped, QString::fromLatin1(app::DefaultFileAccept));
+        if (!result.notice.isEmpty())
+            err << result.notice << "\n";
+    } catch (const std::exception& e) {
+        err << ErrorText(e) << "\n";
+        return kExitFailed;
+    }
+
+    TProgress progress(out, progressBar && !options.quiet, static_cast<int>(entries.size()));
+    if (options.dryRun) {
+        // Names planned earlier in this listing count as taken, as they would be in a real run.
+        QSet<QString> planned;
+        try {
+            for (const QString& source : entries) {
+                const QString target = app::FirstFreeCandidate(app::OutputNameFor(source, settings),
+                    nullptr, [&](const QString& candidate) { return planned.contains(candidate); });
+                planned.insert(target);
+                if (!options.quiet)
+                    out << source << " -> " << target << "\n";
+            }
+        } catch (const std::exception& e) {
+            err << ErrorText(e) << "\n";
+            return kExitFailed;
+        }
+        if (!options.quiet)
+            out << "Created: 0 (dry run, " << planned.size() << " planned)\n";
+        return kExitOk;
+    }
+
+    app::TBatchRun run([settings] { return settings; });
+    int created = 0;
+    try {
+        created = app::RunBatch(
+            run, entries, [&](int index, const QString& source, const QString& output) {
+                if (progress.Active())
+                    progress.Step(index + 1, source);
+                else if (!options.quiet)
+                    out << source << " -> " << output << "\n";
+                out.flush();
+            });
+    } catch (const std::exception& e) {
+        progress.Finish();
+        err << ErrorText(e) << "\n";
+        return kExitFailed;
+    }
+    progress.Finish();
+    if (!options.quiet)
+        out << "Created: " << created << "\n";
+    return kExitOk;
+}
+
+} // namespace parvula::cli

@@ -1,0 +1,242 @@
+// parvula-cli end to end: a real process on a real folder tree, outputs decoded and checked.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "cli/cli_options.h"
+#include "imaging/imagefiles.h"
+#include "platform/platform_fs.h"
+
+using namespace parvula;
+
+namespace {
+
+struct TResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class TCli : public ::testing::Test {
+protected:
+    QTemporaryDir home;
+    QTemporaryDir tree;
+
+    TResult Run(const QStringList& arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The settings file is looked up under the configuration folder: keep it in the test's.
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(tree.path());
+        process.start(QStringLiteral(PARVULA_BIN_DIR "/parvula-cli"), arguments);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        TResult r;
+        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        r.out = QString::fromUtf8(process.readAllStandardOutput());
+        r.err = QString::fromUtf8(process.readAllStandardError());
+        return r;
+    }
+
+    void MakeImage(const QString& relative, int w, int h)
+    {
+        const QString path = tree.path() + "/" + relative;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        imaging::TBitmap bmp(w, h, 24);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t* p = bmp.ScanLine(y) + 3 * x;
+                p[0] = static_cast<std::uint8_t>(x * 7);
+                p[1] = static_cast<std::uint8_t>(y * 5);
+                p[2] = static_cast<std::uint8_t>(x + y);
+            }
+        imaging::TPicture picture;
+        picture.Assign(std::move(bmp));
+        const QString ext = QFileInfo(path).suffix();
+        std::optional<imaging::TEncodedFile> encoded;
+        if (ext == "jpg")
+            encoded = imaging::EncodeJpeg(picture, "x.jpg", 90);
+        else if (ext == "png" || ext == "ico")
+            encoded = imaging::EncodePng(picture, "x.png");
+        else if (ext == "gif")
+            encoded = imaging::EncodeGif(picture, "x.gif");
+        else
+            encoded = imaging::EncodeBmp(picture, "x.bmp");
+        QByteArray bytes(reinterpret_cast<const char*>(encoded->bytes.data()),
+            static_cast<qsizetype>(encoded->bytes.size()));
+        if (ext == "ico") {
+            // One PNG image inside an icon directory.
+            QByteArray ico("\0\0\1\0\1\0", 6);
+            ico += char(w) + QByteArray(1, char(h)) + QByteArray("\0\0\1\0\x20\0", 6);
+            const quint32 size = static_cast<quint32>(bytes.size());
+            const quint32 offset = 22;
+            ico += QByteArray(reinterpret_cast<const char*>(&size), 4);
+            ico += QByteArray(reinterpret_cast<const char*>(&offset), 4);
+            bytes = ico + bytes;
+        }
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    QStringList Files() const
+    {
+        QStringList files;
+        QDirIterator it(tree.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << QDir(tree.path()).relativeFilePath(it.next());
+        files.sort();
+        return files;
+    }
+
+    QByteArray Bytes(const QString& relative) const
+    {
+        QFile f(tree.path() + "/" + relative);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    void ExpectImage(const QString& relative, imaging::TGraphicKind kind, int w, int h)
+    {
+        imaging::TPicture p;
+        ASSERT_NO_THROW(imaging::LoadFromFile(p, platform::ToPath(tree.path() + "/" + relative)))
+            << relative.toStdString();
+        EXPECT_EQ(p.Kind(), kind) << relative.toStdString();
+        EXPECT_EQ(p.Width(), w) << relative.toStdString();
+        EXPECT_EQ(p.Height(), h) << relative.toStdString();
+    }
+};
+
+} // namespace
+
+TEST_F(TCli, EveryInputFormatGetsItsThumbnailAndASecondRunNumbersThem)
+{
+    MakeImage("a.bmp", 64, 32);
+    MakeImage("b.jpg", 48, 64);
+    MakeImage("sub/c.png", 40, 40);
+    MakeImage("sub/deeper/d.gif", 100, 50);
+    MakeImage("sub/e.ico", 32, 32);
+    MakeImage("sub/.hidden.png", 10, 10);
+    QFile(tree.path() + "/notes.txt").open(QIODevice::WriteOnly);
+
+    const TResult first = Run({ "--width", "16", "--height", "16", "--filter", "Lanczos3", "." });
+    ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
+    EXPECT_TRUE(first.out.endsWith("Created: 5\n")) << first.out.toStdString();
+    EXPECT_TRUE(first.err.isEmpty()) << first.err.toStdString();
+    ExpectImage("tn_a.bmp", imaging::TGraphicKind::Bitmap, 16, 8);
+    ExpectImage("tn_b.jpg", imaging::TGraphicKind::Jpeg, 12, 16);
+    ExpectImage("sub/tn_c.png", imaging::TGraphicKind::Png, 16, 16);
+    ExpectImage("sub/deeper/tn_d.gif", imaging::TGraphicKind::Gif, 16, 8);
+    // A fitted icon is a bitmap, written as BMP data under the icon's own extension.
+    EXPECT_TRUE(Bytes("sub/tn_e.ico").startsWith("BM"));
+    EXPECT_FALSE(Files().contains("sub/tn_.hidden.png"));
+
+    const QStringList afterFirst = Files();
+    QMap<QString, QByteArray> before;
+    for (const QString& f : afterFirst)
+        before[f] = Bytes(f);
+
+    // tn_e.ico holds BMP data, which the icon reader refuses: leave that folder out.
+    const TResult second = Run(
+        { "--width", "16", "--height", "16", "--filter", "6", "a.bmp", "b.jpg", "sub/deeper" });
+    ASSERT_EQ(second.exitCode, 0) << second.err.toStdString();
+    // The first run's outputs are inputs now too: they get thumbnails of their own, and every
+    // name already there is passed over.
+    for (const QString& f : afterFirst)
+        EXPECT_EQ(Bytes(f), before[f]) << "overwritten: " << f.toStdString();
+    EXPECT_TRUE(Files().contains("tn_a_1.bmp"));
+    EXPECT_TRUE(Files().contains("sub/deeper/tn_d_1.gif"));
+    EXPECT_TRUE(Files().contains("sub/deeper/tn_tn_d.gif"));
+}
+
+TEST_F(TCli, DryRunPlansDistinctNamesAndWritesNothing)
+{
+    MakeImage("photo.png", 8, 8);
+    MakeImage("photo.bmp", 8, 8);
+    const QStringList before = Files();
+    const TResult r = Run({ "--dry-run", "--format", "jpg", "photo.png", "photo.bmp" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Files(), before);
+    // Both would be tn_photo.jpg; the second is planned under the next free name.
+    EXPECT_TRUE(r.out.contains("photo.bmp -> " + tree.path() + "/tn_photo.jpg"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("photo.png -> " + tree.path() + "/tn_photo_1.jpg"));
+}
+
+TEST_F(TCli, UsageErrorsExitWithTwoAndTouchNothing)
+{
+    MakeImage("photo.png", 8, 8);
+    const QStringList before = Files();
+    for (const QStringList& args : { QStringList { "--filter", "sharp", "photo.png" },
+             QStringList { "--quality", "5", "photo.png" },
+             QStringList { "--width", "ten", "photo.png" }, QStringList { "--bogus", "photo.png" },
+             QStringList { "--width" }, QStringList {}, QStringList { "missing.png" },
+             QStringList { "--profile", "Nope", "photo.png" } }) {
+        const TResult r = Run(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty()) << args.join(' ').toStdString();
+    }
+    EXPECT_EQ(Files(), before);
+}
+
+TEST_F(TCli, AFailingFileEndsTheRunWithOneAndKeepsTheFilesBefore)
+{
+    MakeImage("a.png", 8, 8);
+    MakeImage("c.png", 8, 8);
+    QFile broken(tree.path() + "/b.png");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x89PNG\r\n\x1a\n truncated");
+    broken.close();
+    const TResult r = Run({ "." });
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.err.isEmpty());
+    EXPECT_FALSE(r.out.contains("Created:"));
+    EXPECT_EQ(Files(), (QStringList { "a.png", "b.png", "c.png", "tn_a.png" }));
+}
+
+TEST_F(TCli, ProfileAndLastSettingsComeFromTheWindowsSettingsFile)
+{
+    MakeImage("photo.png", 40, 20);
+    QDir().mkpath(home.path() + "/.config/Parvula");
+    QFile ini(home.path() + "/.config/Parvula/parvula.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[df]\r\nWidth=10\r\nFormat=gif\r\n[Profil_Small]\r\nWidth=20\r\nNamex=_small\r\n"
+              "Filter=lanczos3\r\nFormat=BMP\r\n");
+    ini.close();
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QByteArray iniBefore = ini.readAll();
+    ini.close();
+
+    TResult r = Run({ "--profile", "small", "photo.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ExpectImage("photo_small.bmp", imaging::TGraphicKind::Bitmap, 20, 10);
+
+    r = Run({ "--last", "--height", "4", "photo.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // Width 10 and height 4: the box is wider than the picture, so the height decides.
+    ExpectImage("tn_photo.gif", imaging::TGraphicKind::Gif, 8, 4);
+
+    QFile again(ini.fileName());
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), iniBefore) << "the settings file was written";
+}
+
+TEST(CliOptions, FiltersByNameOrIndexAndTheAffixRule)
+{
+    EXPECT_EQ(cli::FilterIndexOf("B-SPLINE"), 5);
+    EXPECT_EQ(cli::FilterIndexOf("none"), 0);
+    EXPECT_EQ(cli::FilterIndexOf("7"), 7);
+    EXPECT_EQ(cli::FilterIndexOf("8"), -1);
+    EXPECT_EQ(cli::FilterIndexByName("3"), -1);
+    const cli::TCliOptions o
+        = cli::ParseArguments({ "--format", "", "--mono", "", "--affix", "_x", "--", "--a.png" });
+    EXPECT_EQ(o.paths, QStringList { "--a.png" });
+    EXPECT_EQ(o.overrides.format, QString());
+    EXPECT_EQ(o.overrides.useMono, true);
+    EXPECT_EQ(o.overrides.mono, QString());
+}
