@@ -15,15 +15,22 @@ namespace parvula::app {
 
 namespace {
 
-    // "*.*" and "*" match every name, also one without a dot, as the file search always did.
-    bool PatternMatches(const QString& pattern, const QString& name)
-    {
-        if (pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
-            return true;
-        const QRegularExpression re = QRegularExpression::fromWildcard(
-            pattern, Qt::CaseInsensitive, QRegularExpression::DefaultWildcardConversion);
-        return re.match(name).hasMatch();
-    }
+    // A file-name pattern with * and ?. "*.*" and "*" match every name, also one without a dot,
+    // as the file search always did.
+    class TNamePattern {
+    public:
+        explicit TNamePattern(const QString& pattern)
+            : m_all(pattern == QLatin1String("*.*") || pattern == QLatin1String("*"))
+        {
+            if (!m_all)
+                m_re = QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive);
+        }
+        bool Matches(const QString& name) const { return m_all || m_re.match(name).hasMatch(); }
+
+    private:
+        bool m_all;
+        QRegularExpression m_re;
+    };
 
     QString WithSeparator(const QString& folder)
     {
@@ -145,7 +152,7 @@ int CollectFiles(QStringList& list, const QString& mask, int depth, const QStrin
     qsizetype cut = mask.size();
     while (cut > 0 && !platform::IsPathSeparator(mask.at(cut - 1)))
         --cut;
-    const QString pattern = mask.mid(cut);
+    const TNamePattern pattern(mask.mid(cut));
     const QString start = WithSeparator(mask.left(cut));
 
     // Iterative and depth-first: a stack instead of recursion, so a deep tree cannot exhaust the
@@ -183,7 +190,7 @@ int CollectFiles(QStringList& list, const QString& mask, int depth, const QStrin
             // Regular files only, judged without opening them: a FIFO named x.jpg would block.
             if (!(e.regularFile || (e.folder && (job.attributes & faDirectory))))
                 continue;
-            if (!PatternMatches(pattern, e.name))
+            if (!pattern.Matches(e.name))
                 continue;
             if (!filter.isEmpty() && !ExtensionAccepted(e.name, filter))
                 continue;

@@ -143,6 +143,19 @@ TEST(Drop, FoldersFourLevelsDeepHiddenEntriesAndDirectFiles)
     EXPECT_EQ(all.size(), 2);
 }
 
+TEST(CollectFiles, APatternAndADepthOfZeroKeepToTheFolderItself)
+{
+    Tree t;
+    t.Files({ "p/a.jpg", "p/b.png", "p/noext", "p/sub/c.jpg" });
+    QStringList list;
+    EXPECT_EQ(CollectFiles(list, t.Path("p/*.jpg"), 0, QString(), 0), 1);
+    EXPECT_EQ(t.Relative(list), QStringList { "p/a.jpg" });
+    list.clear();
+    // "*.*" also takes names without a dot; the depth of 1 reaches the sub-folder.
+    EXPECT_EQ(CollectFiles(list, t.Path("p/*.*"), 1, QString(), 0), 4);
+    EXPECT_EQ(t.Relative(list), (QStringList { "p/a.jpg", "p/b.png", "p/noext", "p/sub/c.jpg" }));
+}
+
 TEST(Drop, SamePathTwiceAndAFolderWithAFileInsideListOnce)
 {
     Tree t;
