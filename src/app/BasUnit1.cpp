@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/BasUnit1_batch.h"
 #include "app/DragDrop1.h"
 #include "colour/ColorForm1.h"
 #include "framework/spz1_binding.h"
@@ -298,7 +299,35 @@ void TForm1::btCopyClick()
     platform::SetClipboardText(text);
 }
 
-void TForm1::btAction(QObject* sender) { Q_UNUSED(sender); }
+TBatchSettings TForm1::ReadBatchSettings() const
+{
+    TBatchSettings s;
+    s.width = edWidth->Value();
+    s.height = edHeight->Value();
+    s.namex = edNamex->text();
+    s.filter = edFilter->currentIndex();
+    s.format = edFormat->currentIndex() < 0 ? QString() : edFormat->currentText();
+    s.jpgQual = edJpgQual->Value();
+    s.useMono = edUseMono->isChecked();
+    s.mono = edMono->text();
+    return s;
+}
+
+void TForm1::btAction(QObject* sender)
+{
+    // The entries are taken once, at the click; the settings are read again for every file.
+    QStringList entries;
+    if (DragDropForm) {
+        const QListWidget* files = DragDropForm->Files;
+        for (int i = 0; i < files->count(); ++i) {
+            if (sender != btExecSel || files->item(i)->isSelected())
+                entries.append(files->item(i)->text());
+        }
+    }
+    TBatchRun run([this] { return ReadBatchSettings(); });
+    const int created = RunBatch(run, entries);
+    framework::ShowMsg(QStringLiteral("Created: ") + QString::number(created), QStringLiteral("i"));
+}
 
 void TForm1::edMonoClick()
 {

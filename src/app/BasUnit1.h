@@ -21,6 +21,8 @@ class TSpinEdit;
 
 namespace parvula::app {
 
+struct TBatchSettings;
+
 class TForm1 : public QWidget {
     Q_OBJECT
 
@@ -80,6 +82,8 @@ public:
     void btCopyClick();
     // The batch run over all entries (btExec) or the selected ones (btExecSel).
     void btAction(QObject* sender);
+    // The settings panel as the batch run reads it for one file.
+    TBatchSettings ReadBatchSettings() const;
     void edMonoClick();
     void btHelpClick();
     void lbHomeClick();
