@@ -27,10 +27,10 @@ TTempDir::~TTempDir()
     std::filesystem::remove_all(m_path, ec);
 }
 
-std::vector<std::string> TTempDir::Names() const
+std::vector<std::string> TTempDir::Names(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path))
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;

@@ -22,7 +22,8 @@ public:
     const std::filesystem::path& Path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
     // The names in the folder, sorted.
-    std::vector<std::string> Names() const;
+    std::vector<std::string> Names() const { return Names(m_path); }
+    static std::vector<std::string> Names(const std::filesystem::path& folder);
 
 private:
     std::filesystem::path m_path;
