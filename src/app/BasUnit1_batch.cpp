@@ -6,6 +6,7 @@
 
 #include "colour/ColorForm1_codes.h"
 #include "framework/spz1_text.h"
+#include "imaging/orientation.h"
 #include "imaging/pic1.h"
 #include "imaging/picstretch1.h"
 #include "platform/platform_fs.h"
@@ -77,6 +78,29 @@ namespace {
         QFile m_file;
         bool m_published = false;
     };
+
+    // With "Upright", a photo whose orientation tag turns it is brought upright first, so the box
+    // applies to the picture as viewers show it; the output then carries no tag. Only a JPEG
+    // written back byte for byte (quality 100, no tint, nothing to fit) keeps its bytes and so
+    // its tag: it is then left alone and true is returned.
+    bool WrittenUnchanged(imaging::TPicture& picture, const TBatchSettings& settings,
+        const QString& format, bool tint, int direction)
+    {
+        const int orientation = imaging::PictureOrientation(picture);
+        if (orientation == 1)
+            return false;
+        int width = 0;
+        int height = 0;
+        imaging::UprightSize(orientation, picture.Width(), picture.Height(), width, height);
+        const bool fitted = imaging::FitTargetSize(
+            width, height, settings.width, settings.height, true, direction)
+                                .has_value();
+        const int quality = settings.jpgQual < 1 || settings.jpgQual > 100 ? 100 : settings.jpgQual;
+        if (format == QLatin1String("jpg") && quality == 100 && !tint && !fitted)
+            return true;
+        imaging::TurnUpright(picture, orientation);
+        return false;
+    }
 
     QString NoFreeName(const TOutputName& name)
     {
@@ -179,8 +203,12 @@ QString TBatchRun::MakeOutputFile(const QString& fileName)
     QString target = FirstFreeCandidate(out, &number);
 
     imaging::LoadFromFile(m_picture, platform::ToPath(fileName));
-    imaging::FitToBox(m_picture, settings.width, settings.height, true, 0, settings.filter);
-    if (settings.useMono && !settings.mono.isEmpty()) {
+    const int direction = settings.shrinkOnly ? -1 : 0;
+    const bool tint = settings.useMono && !settings.mono.isEmpty();
+    if (!settings.upright || !WrittenUnchanged(m_picture, settings, out.format, tint, direction))
+        imaging::FitToBox(
+            m_picture, settings.width, settings.height, true, direction, settings.filter);
+    if (tint) {
         imaging::MonoTint(m_picture, colour::HTMLToTColor(settings.mono), kMonoTolerance,
             kBackgroundFromTopLeft, true);
     }

@@ -30,6 +30,8 @@ struct TBatchSettings {
     int jpgQual = 90;
     bool useMono = false;
     QString mono; // an HTML colour code
+    bool upright = true; // turn photos by their EXIF orientation before fitting
+    bool shrinkOnly = false; // pictures smaller than the box keep their size
 };
 
 // Replaces control characters and " * / : < > ? \ | by the replacement, folds a doubled

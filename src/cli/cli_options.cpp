@@ -95,6 +95,12 @@ TCliOptions ParseArguments(const QStringList& arguments)
             o.mono = value();
         } else if (arg == QLatin1String("--no-mono")) {
             o.useMono = false;
+        } else if (arg == QLatin1String("--upright")) {
+            o.upright = true;
+        } else if (arg == QLatin1String("--no-upright")) {
+            o.upright = false;
+        } else if (arg == QLatin1String("--shrink-only")) {
+            o.shrinkOnly = true;
         } else if (arg == QLatin1String("--profile")) {
             options.profile = value();
             if (options.profile.isEmpty())
@@ -138,6 +144,9 @@ QString UsageText()
         "  --affix TEXT     name prefix when it ends in \"_\", else suffix (default tn_)\n"
         "  --mono CODE      two-colour tint in an HTML colour code such as #1A2B3C\n"
         "  --no-mono        no tint\n"
+        "  --upright        turn photos by their EXIF orientation first (default)\n"
+        "  --no-upright     keep photos as stored\n"
+        "  --shrink-only    never enlarge a picture smaller than the box\n"
         "  --dry-run        print what would be written, write nothing\n"
         "  --quiet          print nothing but errors\n"
         "  --help, --version\n"

@@ -25,6 +25,8 @@ struct TSettingOverrides {
     std::optional<QString> affix;
     std::optional<bool> useMono;
     std::optional<QString> mono;
+    std::optional<bool> upright;
+    std::optional<bool> shrinkOnly;
 };
 
 struct TCliOptions {

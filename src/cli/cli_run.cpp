@@ -35,6 +35,10 @@ namespace {
             s.useMono = *o.useMono;
         if (o.mono)
             s.mono = *o.mono;
+        if (o.upright)
+            s.upright = *o.upright;
+        if (o.shrinkOnly)
+            s.shrinkOnly = *o.shrinkOnly;
         return s;
     }
 

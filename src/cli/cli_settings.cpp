@@ -53,6 +53,8 @@ app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist)
     s.format = QStringList({ "bmp", "jpg", "png", "gif" }).contains(format) ? format : QString();
     s.useMono = framework::TextToBool(Stored(section, "UseMono", QString()));
     s.mono = Stored(section, "Mono", QString());
+    s.upright = framework::TextToBool(Stored(section, "AutoRotate", QStringLiteral("1")));
+    s.shrinkOnly = framework::TextToBool(Stored(section, "ShrinkOnly", QString()));
     return s;
 }
 

@@ -233,8 +233,10 @@ TEST(CliOptions, FiltersByNameOrIndexAndTheAffixRule)
     EXPECT_EQ(cli::FilterIndexOf("7"), 7);
     EXPECT_EQ(cli::FilterIndexOf("8"), -1);
     EXPECT_EQ(cli::FilterIndexByName("3"), -1);
-    const cli::TCliOptions o
-        = cli::ParseArguments({ "--format", "", "--mono", "", "--affix", "_x", "--", "--a.png" });
+    const cli::TCliOptions o = cli::ParseArguments({ "--format", "", "--mono", "", "--affix", "_x",
+        "--no-upright", "--shrink-only", "--", "--a.png" });
+    EXPECT_EQ(o.overrides.upright, false);
+    EXPECT_EQ(o.overrides.shrinkOnly, true);
     EXPECT_EQ(o.paths, QStringList { "--a.png" });
     EXPECT_EQ(o.overrides.format, QString());
     EXPECT_EQ(o.overrides.useMono, true);
