@@ -139,6 +139,12 @@ namespace {
             for (const TExtension& extension : frame.extensions)
                 Extension(extension);
             const TColourMap map = MakeMap(frame.colours);
+            // giflib forgets, without freeing, the previous frame's local table when a frame
+            // has none; free it first.
+            if (!map && m_gif->Image.ColorMap) {
+                GifFreeMapObject(m_gif->Image.ColorMap);
+                m_gif->Image.ColorMap = nullptr;
+            }
             Check(EGifPutImageDesc(
                 m_gif, frame.left, frame.top, frame.width, frame.height, false, map.get()));
             // giflib masks the pixels of the line it is given in place, so hand it a copy.

@@ -146,43 +146,51 @@ namespace {
         throw EImageError(text);
     }
 
-    // Owns a decompressor from header to pixels and destroys it in every case.
+    // The decompressor's state, destroyed in every case (also when a constructor that holds it
+    // throws after the library has allocated).
+    struct TJpegDecodeState {
+        TJpegDecode value;
+        TJpegDecodeState() { std::memset(&value, 0, sizeof value); }
+        ~TJpegDecodeState()
+        {
+            if (value.created)
+                jpeg_destroy_decompress(&value.cinfo);
+        }
+        TJpegDecodeState(const TJpegDecodeState&) = delete;
+        TJpegDecodeState& operator=(const TJpegDecodeState&) = delete;
+    };
+
+    // Reads the header on construction and the pixels on request.
     class TJpegDecoder {
     public:
         explicit TJpegDecoder(const TBytes& bytes)
         {
-            std::memset(&m_state, 0, sizeof m_state);
-            m_state.data = bytes.data();
-            m_state.size = bytes.size();
-            if (JpegReadHeader(&m_state) != 0)
-                ThrowJpegError(m_state.error);
-            CheckImageSize(m_state.width, m_state.height, "JPEG");
+            TJpegDecode& state = m_state.value;
+            state.data = bytes.data();
+            state.size = bytes.size();
+            if (JpegReadHeader(&state) != 0)
+                ThrowJpegError(state.error);
+            CheckImageSize(state.width, state.height, "JPEG");
         }
-        ~TJpegDecoder()
-        {
-            if (m_state.created)
-                jpeg_destroy_decompress(&m_state.cinfo);
-        }
-        TJpegDecoder(const TJpegDecoder&) = delete;
-        TJpegDecoder& operator=(const TJpegDecoder&) = delete;
 
-        int Width() const { return m_state.width; }
-        int Height() const { return m_state.height; }
+        int Width() const { return m_state.value.width; }
+        int Height() const { return m_state.value.height; }
 
         TBitmap Decode()
         {
-            TBitmap bitmap(m_state.width, m_state.height, 24);
-            std::vector<std::uint8_t> row(static_cast<std::size_t>(m_state.width) * 4);
-            m_state.pixels = bitmap.ScanLine(0);
-            m_state.stride = bitmap.Stride();
-            m_state.row = row.data();
-            if (JpegReadPixels(&m_state) != 0)
-                ThrowJpegError(m_state.error);
+            TJpegDecode& state = m_state.value;
+            TBitmap bitmap(state.width, state.height, 24);
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(state.width) * 4);
+            state.pixels = bitmap.ScanLine(0);
+            state.stride = bitmap.Stride();
+            state.row = row.data();
+            if (JpegReadPixels(&state) != 0)
+                ThrowJpegError(state.error);
             return bitmap;
         }
 
     private:
-        TJpegDecode m_state;
+        TJpegDecodeState m_state;
     };
 
     class TJpegGraphic final : public TGraphic {

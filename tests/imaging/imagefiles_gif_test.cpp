@@ -57,6 +57,10 @@ TBytes MakeGif(int width, int height, const std::vector<GifColorType>& global,
         ColorMapObject* local = f.local.empty()
             ? nullptr
             : GifMakeMapObject(static_cast<int>(f.local.size()), f.local.data());
+        if (!local && gif->Image.ColorMap) { // giflib would drop the previous table unfreed
+            GifFreeMapObject(gif->Image.ColorMap);
+            gif->Image.ColorMap = nullptr;
+        }
         EXPECT_EQ(
             EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlaced, local), GIF_OK);
         GifFreeMapObject(local);
@@ -346,16 +350,16 @@ TEST(GifSelf, WritesEveryFrameAndExtensionBack)
     two.height = 2;
     two.pixels = { 2, 3, 3, 2 };
     two.local = { Blue, Green, Red, Black };
-    const TBytes original = MakeGif(3, 2, { Red, Green }, { one, two }, true);
+    const TBytes original = MakeGif(3, 2, { Red, Green }, { one, two, one }, true);
     TPicture picture = LoadBytes(dir, "anim.gif", original);
     EXPECT_TRUE(SaveByExtension(picture, dir / "copy.gif"));
     TSlurped before, after;
     Slurp(before, original);
     Slurp(after, ReadBytes(dir / "copy.gif"));
     EXPECT_EQ(std::string(after.bytes.begin(), after.bytes.begin() + 6), "GIF89a");
-    ASSERT_EQ(after.gif->ImageCount, 2);
+    ASSERT_EQ(after.gif->ImageCount, 3);
     EXPECT_EQ(after.gif->SColorMap->ColorCount, 2);
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         const SavedImage& a = before.gif->SavedImages[i];
         const SavedImage& b = after.gif->SavedImages[i];
         EXPECT_EQ(b.ImageDesc.Left, a.ImageDesc.Left);
