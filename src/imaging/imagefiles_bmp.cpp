@@ -180,7 +180,7 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
     if (headerSize == 12) {
         // The old core header: 16-bit sizes, no compression, 3-byte palette entries.
         width = U16(data + 4);
-        height = static_cast<std::int16_t>(U16(data + 6));
+        height = U16(data + 6);
         bits = U16(data + 10);
         paletteEntrySize = 3;
     } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64
