@@ -16,17 +16,17 @@
 
 namespace parvula::imaging {
 
-void TBitmapGraphic::DrawOnto(TBitmap& target) const
+void DrawBitmapOnto(const TBitmap& source, TBitmap& target)
 {
-    const int w = std::min(m_bitmap.Width(), target.Width());
-    const int h = std::min(m_bitmap.Height(), target.Height());
-    const bool keyed = m_bitmap.Transparent() && m_bitmap.Width() > 0 && m_bitmap.Height() > 0;
-    const TRgb key = keyed ? m_bitmap.TransparentColor() : TRgb {};
+    const int w = std::min(source.Width(), target.Width());
+    const int h = std::min(source.Height(), target.Height());
+    const bool keyed = source.Transparent() && source.Width() > 0 && source.Height() > 0;
+    const TRgb key = keyed ? source.TransparentColor() : TRgb {};
     const int bytes = target.BitsPerPixel() / 8;
     for (int y = 0; y < h; ++y) {
         std::uint8_t* dst = target.ScanLine(y);
         for (int x = 0; x < w; ++x, dst += bytes) {
-            const TRgb c = m_bitmap.PixelColor(x, y);
+            const TRgb c = source.PixelColor(x, y);
             if (keyed && c == key)
                 continue;
             dst[0] = c.b;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <gif_lib.h>
@@ -374,9 +375,12 @@ TBytes EncodeGifBytes(const TBitmap& bitmap)
                 frame.pixels[static_cast<std::size_t>(y) * frame.width + x]
                     = static_cast<std::uint8_t>(bitmap.PixelIndex(x, y));
     } else {
-        TBitmap rgb = bitmap;
-        rgb.ConvertTo24();
-        TReducedImage reduced = ReduceToPalette(rgb);
+        std::optional<TBitmap> converted;
+        if (bitmap.BitsPerPixel() != 24) {
+            converted = bitmap;
+            converted->ConvertTo24();
+        }
+        TReducedImage reduced = ReduceToPalette(converted ? *converted : bitmap);
         palette = reduced.bitmap.Palette();
         searchable = static_cast<std::size_t>(reduced.colourCount);
         for (int y = 0; y < frame.height; ++y)

@@ -14,6 +14,10 @@ namespace parvula::imaging {
 
 using TBytes = std::vector<std::uint8_t>;
 
+// Draws a bitmap by the bitmap rules: colours copied, the transparent colour skipped when the
+// bitmap's mark is on.
+void DrawBitmapOnto(const TBitmap& source, TBitmap& target);
+
 // One graphic of a picture. Drawing always targets a 24-bit bitmap at its top-left corner.
 class TGraphic {
 public:
@@ -35,7 +39,7 @@ public:
     TGraphicKind Kind() const override { return TGraphicKind::Bitmap; }
     int Width() const override { return m_bitmap.Width(); }
     int Height() const override { return m_bitmap.Height(); }
-    void DrawOnto(TBitmap& target) const override;
+    void DrawOnto(TBitmap& target) const override { DrawBitmapOnto(m_bitmap, target); }
     TBytes EncodeSelf() const override;
     TBitmap& Bitmap() { return m_bitmap; }
     const TBitmap& Bitmap() const { return m_bitmap; }

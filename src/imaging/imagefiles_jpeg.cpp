@@ -210,7 +210,7 @@ namespace {
         {
             if (!m_decoded)
                 m_decoded = DecodeJpegBytes(m_bytes);
-            TBitmapGraphic(*m_decoded).DrawOnto(target);
+            DrawBitmapOnto(*m_decoded, target);
         }
 
     private:
@@ -285,8 +285,12 @@ std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes)
 
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality)
 {
-    TBitmap rgb = bitmap;
-    rgb.ConvertTo24();
+    std::optional<TBitmap> converted;
+    if (bitmap.BitsPerPixel() != 24) {
+        converted = bitmap;
+        converted->ConvertTo24();
+    }
+    const TBitmap& rgb = converted ? *converted : bitmap;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(rgb.Width()) * 3 + 3);
     TJpegEncode e;
     std::memset(&e, 0, sizeof e);
