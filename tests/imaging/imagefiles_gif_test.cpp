@@ -225,6 +225,13 @@ TEST(GifWriter, PaletteBitmapsKeepTheirPaletteAndIndices)
             for (int x = 0; x < 7; ++x)
                 ASSERT_EQ(image.RasterBits[y * 7 + x], bitmap.PixelIndex(x, y));
         EXPECT_EQ(picture.Bitmap()->BitsPerPixel(), c.bits);
+
+        // And back through our own reader: every pixel keeps its colour.
+        TPicture reloaded = Load(dir / "p.gif");
+        const TBitmap drawn = ToBitmap(reloaded);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 7; ++x)
+                ASSERT_EQ(drawn.PixelColor(x, y), bitmap.PixelColor(x, y)) << x << "," << y;
     }
 }
 
