@@ -136,34 +136,12 @@ bool ListFolder(const QString& folder, QList<TFolderEntry>& entries)
 #endif
 }
 
-TPublishResult PublishNoReplace(const QString& from, const QString& to, QString* error)
-{
-    if (EntryExists(to))
-        return TPublishResult::NameTaken;
-#ifdef Q_OS_WIN
-    QFile file(from);
-    if (file.rename(to))
-        return TPublishResult::Published;
-    if (EntryExists(to))
-        return TPublishResult::NameTaken;
-    if (error)
-        *error = file.errorString();
-    return TPublishResult::Failed;
-#else
-    // link() fails with EEXIST when any entry, a dangling link included, holds the name, and it
-    // works on every local file system; the temporary name is removed only after it succeeded.
-    const QByteArray src = QFile::encodeName(from);
-    const QByteArray dst = QFile::encodeName(to);
-    if (::link(src.constData(), dst.constData()) == 0) {
-        ::unlink(src.constData());
-        return TPublishResult::Published;
-    }
-    const int err = errno;
-    if (err == EEXIST)
-        return TPublishResult::NameTaken;
-    if (err == EPERM || err == ENOTSUP || err == EXDEV || err == EMLINK) {
-        // File systems without hard links: QFile::rename refuses an existing target and uses
-        // renameat2(RENAME_NOREPLACE) where the kernel offers it.
+namespace {
+
+    // QFile::rename refuses an existing target and uses renameat2(RENAME_NOREPLACE) where the
+    // kernel offers it; the name may still be taken between its test and the rename.
+    TPublishResult RenameRefusingExisting(const QString& from, const QString& to, QString* error)
+    {
         QFile file(from);
         if (file.rename(to))
             return TPublishResult::Published;
@@ -173,6 +151,29 @@ TPublishResult PublishNoReplace(const QString& from, const QString& to, QString*
             *error = file.errorString();
         return TPublishResult::Failed;
     }
+
+} // namespace
+
+TPublishResult PublishNoReplace(const QString& from, const QString& to, QString* error)
+{
+    if (EntryExists(to))
+        return TPublishResult::NameTaken;
+#ifdef Q_OS_WIN
+    return RenameRefusingExisting(from, to, error);
+#else
+    // link() fails with EEXIST when any entry, a dangling link included, holds the name, and it
+    // never follows a link; the temporary name is removed only after it succeeded.
+    const QByteArray src = QFile::encodeName(from);
+    const QByteArray dst = QFile::encodeName(to);
+    if (::link(src.constData(), dst.constData()) == 0) {
+        ::unlink(src.constData());
+        return TPublishResult::Published;
+    }
+    const int err = errno;
+    if (err == EEXIST)
+        return TPublishResult::NameTaken;
+    if (err == EPERM || err == ENOTSUP || err == EXDEV || err == EMLINK)
+        return RenameRefusingExisting(from, to, error); // a file system without hard links
     if (error)
         *error = QString::fromLocal8Bit(std::strerror(err));
     return TPublishResult::Failed;
