@@ -130,8 +130,10 @@ namespace {
             if (it == bytes.end())
                 return QString();
             const auto offset = std::size_t(it - bytes.begin());
+            // An unoptimised build may also hold the marker's text on its own, followed by
+            // unrelated strings; only a record that holds the key answers.
             QString value;
-            if (ParseRecord(bytes.substr(offset), key, value))
+            if (ParseRecord(bytes.substr(offset), key, value) && !value.isNull())
                 return value;
             ++it;
         }
