@@ -2,6 +2,8 @@
 // steps that create the program's windows.
 #include "app/BasUnit1.h"
 
+#include <memory>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -16,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "app/BasUnit1_batch.h"
+#include "app/BasUnit1_progress.h"
 #include "app/DragDrop1.h"
 #include "colour/ColorForm1.h"
 #include "framework/spz1_binding.h"
@@ -157,6 +160,17 @@ void TForm1::CreateControls()
     btSave = PictureButton(PanelT, "btSave", ":/btSave.png", 257, 67, "save profil");
     btDel = PictureButton(PanelT, "btDel", ":/btDel.png", 282, 67, "delete profil");
 
+    // Between the profile buttons and the donation picture, stacked like "Mono Color" over its
+    // field; the top one starts at the collapsed panel's edge, so folding hides both whole.
+    edAutoRotate = Place<QCheckBox>(PanelT, "edAutoRotate", 310, 56, 96, 17);
+    edAutoRotate->setText(QStringLiteral("Upright"));
+    edAutoRotate->setToolTip(
+        QStringLiteral("turn photos as the camera held them (EXIF orientation)"));
+    edAutoRotate->setChecked(true);
+    edShrinkOnly = Place<QCheckBox>(PanelT, "edShrinkOnly", 310, 74, 96, 17);
+    edShrinkOnly->setText(QStringLiteral("Shrink only"));
+    edShrinkOnly->setToolTip(QStringLiteral("never enlarge pictures smaller than the box"));
+
     Image2 = Place<QLabel>(PanelT, "Image2", 409, 66, 76, 41);
     Image2->setPixmap(QPixmap(QStringLiteral(":/donate.png")));
     Image2->setAlignment(Qt::AlignCenter);
@@ -219,7 +233,9 @@ void TForm1::CreateControls()
     QWidget::setTabOrder(edJpgQual, edProfil);
     QWidget::setTabOrder(edProfil, edUseMono);
     QWidget::setTabOrder(edUseMono, edMono);
-    QWidget::setTabOrder(edMono, Button1);
+    QWidget::setTabOrder(edMono, edAutoRotate);
+    QWidget::setTabOrder(edAutoRotate, edShrinkOnly);
+    QWidget::setTabOrder(edShrinkOnly, Button1);
 }
 
 void TForm1::ConnectHandlers()
@@ -310,6 +326,8 @@ TBatchSettings TForm1::ReadBatchSettings() const
     s.jpgQual = edJpgQual->Value();
     s.useMono = edUseMono->isChecked();
     s.mono = edMono->text();
+    s.upright = edAutoRotate->isChecked();
+    s.shrinkOnly = edShrinkOnly->isChecked();
     return s;
 }
 
@@ -325,7 +343,26 @@ void TForm1::btAction(QObject* sender)
         }
     }
     TBatchRun run([this] { return ReadBatchSettings(); });
-    const int created = RunBatch(run, entries);
+    const int total = static_cast<int>(entries.size());
+    // Deleted on every way out, an error included, so the error box never sits behind it.
+    std::unique_ptr<TProgressForm> progress;
+    if (total > kProgressAbove) {
+        progress = std::make_unique<TProgressForm>(this, total);
+        progress->show();
+    }
+    // Counted here rather than taken from the index: with "Create selected" the index runs over
+    // the selection, and done files are what the window reports.
+    int done = 0;
+    const int created = RunBatch(
+        run, entries,
+        [&](int, const QString&, const QString&) {
+            ++done;
+            if (progress)
+                progress->ShowDone(done);
+            emit BatchFileDone(done, total);
+        },
+        [&](int, const QString& source) { return !progress || progress->Proceed(done, source); });
+    progress.reset();
     framework::ShowMsg(QStringLiteral("Created: ") + QString::number(created), QStringLiteral("i"));
 }
 

@@ -53,6 +53,8 @@ public:
     QToolButton* btOpen;
     QToolButton* btSave;
     QToolButton* btDel;
+    QCheckBox* edAutoRotate;
+    QCheckBox* edShrinkOnly;
     QLabel* Image2;
     // Third row.
     QLabel* lbHome;
@@ -80,7 +82,9 @@ public:
     void btExpandClick();
     void btClearClick();
     void btCopyClick();
-    // The batch run over all entries (btExec) or the selected ones (btExecSel).
+    // The batch run over all entries (btExec) or the selected ones (btExecSel). A run of more
+    // than a few files shows the modal progress window, whose Cancel ends it after the file in
+    // progress; the count then covers the files written.
     void btAction(QObject* sender);
     // The settings panel as the batch run reads it for one file.
     TBatchSettings ReadBatchSettings() const;
@@ -89,7 +93,7 @@ public:
     void lbHomeClick();
     void Image2Click();
 
-    // Profiles: the eight settings controls loaded from (mode 0) or saved to (mode 1) a section.
+    // Profiles: the ten settings controls loaded from (mode 0) or saved to (mode 1) a section.
     void BindSettings(const QString& section, int mode);
     void RefreshProfiles();
     void btOpenClick();
@@ -99,6 +103,8 @@ public:
 signals:
     // Every move of the window; the information panel follows it.
     void Moved();
+    // After each file a batch run has written: how many so far, of how many entries.
+    void BatchFileDone(int done, int total);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,4 +1,4 @@
-// TForm1's settings profiles: the eight bound controls, the list of profile names, and loading,
+// TForm1's settings profiles: the ten bound controls, the list of profile names, and loading,
 // saving and deleting a profile.
 #include "app/BasUnit1.h"
 
@@ -47,8 +47,9 @@ namespace {
 
 void TForm1::BindSettings(const QString& section, int mode)
 {
-    // The order and the defaults of the eight settings; an empty default loads as the control's
-    // own empty state (0, nothing selected, not ticked).
+    // The order and the defaults of the ten settings; an empty default loads as the control's
+    // own empty state (0, nothing selected, not ticked). Turning photos upright is on unless a
+    // section says otherwise, so files written before that setting existed load it ticked.
     const struct {
         QWidget* control;
         const char* def;
@@ -61,6 +62,8 @@ void TForm1::BindSettings(const QString& section, int mode)
         { edJpgQual, "90" },
         { edUseMono, "" },
         { edMono, "" },
+        { edAutoRotate, "1" },
+        { edShrinkOnly, "" },
     };
     for (const auto& b : bound)
         framework::BindControl(b.control, mode, QString::fromLatin1(b.def), QString(), section);

@@ -1,7 +1,8 @@
-// "Create all" and "Create selected" from the window: the list, the controls read per file, the
-// count message, and a failure ending the run with one error box.
+// "Create all" and "Create selected" from the window: the list, the controls read per file (with
+// "Upright" and "Shrink only"), the count message, and a failure ending the run with one error box.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -62,6 +63,32 @@ protected:
         p.Assign(std::move(bmp));
         const QString path = dir.filePath(name);
         EXPECT_TRUE(imaging::SaveAsPng(p, platform::ToPath(path)));
+        return path;
+    }
+    // A 40 × 20 JPEG whose EXIF data says the camera was turned: a viewer shows it 20 × 40.
+    QString TurnedPhoto(const QString& name)
+    {
+        imaging::TBitmap bmp(40, 20, 24);
+        bmp.Fill({ 90, 60, 30 });
+        imaging::TPicture p;
+        p.Assign(std::move(bmp));
+        const auto encoded = imaging::EncodeJpeg(p, "x.jpg", 90);
+        const QByteArray jpeg(reinterpret_cast<const char*>(encoded->bytes.data()),
+            static_cast<qsizetype>(encoded->bytes.size()));
+        // APP1 "Exif", little-endian TIFF header, one IFD entry: orientation (0x0112) = 6.
+        const QByteArray tiff("II\x2A\0\x08\0\0\0"
+                              "\x01\0"
+                              "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0"
+                              "\0\0\0\0",
+            26);
+        const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+        const int length = static_cast<int>(payload.size()) + 2;
+        const QByteArray app1
+            = QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + payload;
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(jpeg.left(2) + app1 + jpeg.mid(2));
         return path;
     }
     QStringList Outputs() const
@@ -139,6 +166,37 @@ TEST_F(WindowBatchTest, AFailureAtTheThirdOfFiveShowsOneErrorAndNoCount)
     QTest::mouseClick(Form1->btExec, Qt::LeftButton);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, "Created: 0");
+}
+
+TEST_F(WindowBatchTest, UprightAndShrinkOnlyFromTheWindowDecideTheOutputsSize)
+{
+    const QString photo = TurnedPhoto("photo.jpg");
+    DragDropForm->DropFiles({ photo });
+    Form1->edWidth->SetValue(80);
+    Form1->edHeight->SetValue(80);
+    const struct {
+        bool upright;
+        bool shrinkOnly;
+        int width;
+        int height;
+    } cases[] = {
+        { true, false, 40, 80 }, // turned to 20 × 40, then enlarged into the box
+        { false, false, 80, 40 },
+        { true, true, 20, 40 }, // turned, and kept at its size
+        { false, true, 40, 20 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "upright " << c.upright << " shrink " << c.shrinkOnly);
+        Form1->edAutoRotate->setChecked(c.upright);
+        Form1->edShrinkOnly->setChecked(c.shrinkOnly);
+        Form1->edNamex->setText(QStringLiteral("tn%1%2_").arg(c.upright).arg(c.shrinkOnly));
+        QTest::mouseClick(Form1->btExec, Qt::LeftButton);
+        imaging::TPicture out;
+        ASSERT_NO_THROW(imaging::LoadFromFile(out,
+            platform::ToPath(dir.filePath(Form1->edNamex->text() + QStringLiteral("photo.jpg")))));
+        EXPECT_EQ(out.Width(), c.width);
+        EXPECT_EQ(out.Height(), c.height);
+    }
 }
 
 TEST_F(WindowBatchTest, ControlsAreReadAsTheRunSeesThem)

@@ -1,5 +1,6 @@
 // TForm1: the controls of the first start, focus order, expand and collapse, Copy and Clear,
-// the move notification, the style's error path, and the README's picture of the window.
+// the move notification, the style's error path, remembered settings and profiles, and the
+// README's picture of the window.
 #include <ostream>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include <QToolButton>
 
 #include "app/BasUnit1.h"
+#include "app/BasUnit1_batch.h"
 #include "app/DragDrop1.h"
 #include "framework/spz1_msg.h"
 #include "framework/spz1_ini.h"
@@ -151,6 +153,8 @@ TEST_F(MainWindowTest, ControlsOfTheSettingsPanelByNameWithCaptionsAndHints)
         { "btOpen", nullptr, "load profil" },
         { "btSave", nullptr, "save profil" },
         { "btDel", nullptr, "delete profil" },
+        { "edAutoRotate", "Upright", "turn photos as the camera held them (EXIF orientation)" },
+        { "edShrinkOnly", "Shrink only", "never enlarge pictures smaller than the box" },
         { "Image2", nullptr, "Freiwillige Spende" },
         { "lbHome", nullptr, nullptr },
         { "lbVersion", nullptr, nullptr },
@@ -211,6 +215,8 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultsAndTheVersion)
     EXPECT_EQ(Form1->edJpgQual->Value(), 90);
     EXPECT_FALSE(Form1->edUseMono->isChecked());
     EXPECT_TRUE(Form1->edMono->text().isEmpty());
+    EXPECT_TRUE(Form1->edAutoRotate->isChecked());
+    EXPECT_FALSE(Form1->edShrinkOnly->isChecked());
     EXPECT_EQ(Form1->PanelT->height(), 138);
     EXPECT_EQ(Form1->lbVersion->text(), QStringLiteral("v 0.2.0.3 beta"));
     EXPECT_EQ(Form1->lbHome->text(), QStringLiteral("Tervaso Raruzirize"));
@@ -244,13 +250,34 @@ TEST_F(MainWindowTest, TabMovesThroughTheSettingsInTheirOrder)
         return w ? w->objectName() : QStringLiteral("(other)");
     };
     QStringList order { control() };
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 10; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order.append(control());
     }
     EXPECT_EQ(order,
         (QStringList { "edWidth", "edHeight", "edNamex", "edFilter", "edFormat", "edJpgQual",
-            "edProfil", "edUseMono", "edMono" }));
+            "edProfil", "edUseMono", "edMono", "edAutoRotate", "edShrinkOnly" }));
+}
+
+TEST_F(MainWindowTest, UprightAndShrinkOnlySitInTheExpandedPanelOverlappingNothing)
+{
+    Show();
+    const QRect expanded(0, 0, Form1->PanelT->width(), Form1->ExpandedHeight());
+    for (QCheckBox* box : { Form1->edAutoRotate, Form1->edShrinkOnly }) {
+        SCOPED_TRACE(box->objectName().toStdString());
+        EXPECT_TRUE(box->isVisible());
+        EXPECT_TRUE(expanded.contains(box->geometry())) << "cut off by the panel's edge";
+        // The caption must fit its box, or the style clips it.
+        EXPECT_LE(box->sizeHint().width(), box->width());
+        for (QWidget* other : Form1->PanelT->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (other != box && other->isVisible()) {
+                EXPECT_FALSE(box->geometry().intersects(other->geometry()))
+                    << other->objectName().toStdString();
+            }
+        }
+        // Collapsed, the panel shows the first row only: nothing of the two peeks out.
+        EXPECT_GE(box->y(), Form1->CollapsedHeight());
+    }
 }
 
 TEST_F(MainWindowTest, ExpandCollapsesAndExpandsAgainWhileTheWindowKeepsItsSize)
@@ -403,6 +430,58 @@ TEST_F(MainWindowTest, ClosingSavesTheSettingsAndTheNextStartLoadsThem)
     EXPECT_TRUE(Form1->edUseMono->isChecked());
     EXPECT_EQ(Form1->edMono->text(), QStringLiteral("#336699"));
     EXPECT_EQ(Form1->PanelT->height(), 138) << "the panel is not remembered collapsed";
+}
+
+TEST_F(MainWindowTest, UprightAndShrinkOnlySurviveARestartAndLiveInProfiles)
+{
+    Show();
+    Form1->edAutoRotate->setChecked(false);
+    Form1->edShrinkOnly->setChecked(true);
+    Form1->edProfil->setEditText(QStringLiteral("Keep"));
+    answer = framework::mrYes;
+    QTest::mouseClick(Form1->btSave, Qt::LeftButton);
+    Form1->close();
+    for (const QString& section : { QStringLiteral("df"), QStringLiteral("Profil_Keep") }) {
+        SCOPED_TRACE(section.toStdString());
+        EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("AutoRotate"), QString()), "0");
+        EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("ShrinkOnly"), QString()), "1");
+    }
+
+    DestroyWindows();
+    CreateWindows();
+    webinfo::WebInfo->SetInfoServiceUrl(QStringLiteral("http://127.0.0.1:9/gw/"));
+    Show();
+    EXPECT_FALSE(Form1->edAutoRotate->isChecked());
+    EXPECT_TRUE(Form1->edShrinkOnly->isChecked());
+    const TBatchSettings read = Form1->ReadBatchSettings();
+    EXPECT_FALSE(read.upright);
+    EXPECT_TRUE(read.shrinkOnly);
+
+    // Back to the defaults through the window, then the stored profile brings both back.
+    Form1->edAutoRotate->setChecked(true);
+    Form1->edShrinkOnly->setChecked(false);
+    Form1->edProfil->setEditText(QStringLiteral("Keep"));
+    QTest::mouseClick(Form1->btOpen, Qt::LeftButton);
+    EXPECT_FALSE(Form1->edAutoRotate->isChecked());
+    EXPECT_TRUE(Form1->edShrinkOnly->isChecked());
+}
+
+TEST_F(MainWindowTest, SectionsWithoutTheNewKeysLoadUprightOnAndShrinkOnlyOff)
+{
+    // Written before the two settings existed: neither key is there.
+    WriteSettings("[df]\r\nWidth=5\r\n[Profil_Old]\r\nWidth=20\r\n");
+    Show();
+    EXPECT_EQ(Form1->edWidth->Value(), 5);
+    EXPECT_TRUE(Form1->edAutoRotate->isChecked());
+    EXPECT_FALSE(Form1->edShrinkOnly->isChecked());
+
+    Form1->edAutoRotate->setChecked(false);
+    Form1->edShrinkOnly->setChecked(true);
+    Form1->edProfil->setEditText(QStringLiteral("Old"));
+    QTest::mouseClick(Form1->btOpen, Qt::LeftButton);
+    EXPECT_EQ(Form1->edWidth->Value(), 20);
+    EXPECT_TRUE(Form1->edAutoRotate->isChecked());
+    EXPECT_FALSE(Form1->edShrinkOnly->isChecked());
 }
 
 TEST_F(MainWindowTest, ProfilesListOnlyProfilSectionsSortedAndKeepTheTypedName)
