@@ -11,6 +11,7 @@
 #include "cli/cli_progress.h"
 #include "cli/cli_settings.h"
 #include "platform/platform_fs.h"
+#include "platform/platform_signals.h"
 #include "platform/platform_version.h"
 
 namespace parvula::cli {
@@ -65,7 +66,9 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
         return kExitUsage;
     }
     if (options.help) {
-        out << UsageText();
+        out << UsageText()
+            << "Ctrl-C (SIGINT) or SIGTERM stops after the file in progress: the files written\n"
+               "stay, \"Created: N\" counts them, and the exit status is 130 (143 for SIGTERM).\n";
         return kExitOk;
     }
     if (options.version) {
@@ -105,12 +108,21 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
         return kExitFailed;
     }
 
+    // A stop request during the walk ends here, before any file is planned or written.
+    if (const int stopped = platform::StopRequestStatus()) {
+        if (!options.quiet)
+            out << "Created: 0\n";
+        return stopped;
+    }
+
     TProgress progress(out, progressBar && !options.quiet, static_cast<int>(entries.size()));
     if (options.dryRun) {
         // Names planned earlier in this listing count as taken, as they would be in a real run.
         QSet<QString> planned;
         try {
             for (const QString& source : entries) {
+                if (platform::StopRequestStatus())
+                    break;
                 const QString target = app::FirstFreeCandidate(app::OutputNameFor(source, settings),
                     nullptr, [&](const QString& candidate) { return planned.contains(candidate); });
                 planned.insert(target);
@@ -123,29 +135,38 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
         }
         if (!options.quiet)
             out << "Created: 0 (dry run, " << planned.size() << " planned)\n";
-        return kExitOk;
+        return platform::StopRequestStatus() ? platform::StopRequestStatus() : kExitOk;
     }
 
     app::TBatchRun run([settings] { return settings; });
     int created = 0;
     try {
         created = app::RunBatch(
-            run, entries, [&](int index, const QString& source, const QString& output) {
+            run, entries,
+            [&](int index, const QString& source, const QString& output) {
                 if (progress.Active())
                     progress.Step(index + 1, source);
                 else if (!options.quiet)
                     out << source << " -> " << output << "\n";
                 out.flush();
-            });
+            },
+            // A stop request is only a flag: the file in progress is finished (or its temporary
+            // file removed by its own failure) before the run ends here.
+            [](int, const QString&) { return platform::StopRequestStatus() == 0; });
     } catch (const std::exception& e) {
         progress.Finish();
         err << ErrorText(e) << "\n";
         return kExitFailed;
     }
     progress.Finish();
+    const int stopped = platform::StopRequestStatus();
+    if (stopped) {
+        err << "parvula-cli: stopped after " << created << " of " << entries.size() << " files\n";
+        err.flush();
+    }
     if (!options.quiet)
         out << "Created: " << created << "\n";
-    return kExitOk;
+    return stopped ? stopped : kExitOk;
 }
 
 } // namespace parvula::cli

@@ -7,11 +7,14 @@
 #include "cli/cli_run.h"
 #include "cli/cli_framework.h"
 #include "platform/platform_fs.h"
+#include "platform/platform_signals.h"
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     parvula::cli::InitialiseFramework();
+    // From here on Ctrl-C and SIGTERM only ask the run to stop after the file in progress.
+    parvula::platform::InstallStopHandlers();
     QTextStream out(stdout);
     QTextStream err(stderr);
     QStringList arguments = QCoreApplication::arguments();
