@@ -350,8 +350,8 @@ void TForm1::btAction(QObject* sender)
         progress = std::make_unique<TProgressForm>(this, total);
         progress->show();
     }
-    // Counted here rather than taken from the index: with "Create selected" the index runs over
-    // the selection, and done files are what the window reports.
+    // Counted here rather than taken from the index: the index is a file's place in the list,
+    // which tells how many are done only while files finish in list order.
     int done = 0;
     const int created = RunBatch(
         run, entries,
