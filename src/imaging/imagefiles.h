@@ -61,6 +61,21 @@ struct TEncodedFile {
     std::vector<std::uint8_t> bytes;
 };
 
+// The pixel rows of a picture as drawn on white, read once from the top, for a caller that does
+// not need the whole picture at once. ReadRow fills width * 3 bytes (blue, green, red).
+class TRowReader {
+public:
+    virtual ~TRowReader() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual void ReadRow(std::uint8_t* bgr) = 0;
+};
+
+// A row reader for a picture whose rows can be decoded one after another and that has no
+// transparency (a JPEG image); nullptr for every other picture. Decoding errors are thrown by
+// ReadRow, with the texts of a whole decode. The picture must outlive the reader.
+std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture);
+
 // Loading by extension; on failure the picture keeps its previous graphic.
 void LoadFromFile(TPicture& picture, const std::filesystem::path& path);
 

@@ -99,6 +99,33 @@ namespace {
         return 0;
     }
 
+    // The library's row (RGB or CMYK) to a 24-bit row (blue, green, red).
+    void ConvertRow(const TJpegDecode* d, std::uint8_t* dst)
+    {
+        const std::uint8_t* src = d->row;
+        for (int x = 0; x < d->width; ++x, dst += 3) {
+            if (d->cmyk) {
+                // Adobe writes CMYK inverted (0 = full ink); other writers do not.
+                int c = src[0], m = src[1], y = src[2], k = src[3];
+                if (!d->adobeInverted) {
+                    c = 255 - c;
+                    m = 255 - m;
+                    y = 255 - y;
+                    k = 255 - k;
+                }
+                dst[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
+                dst[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
+                dst[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
+                src += 4;
+            } else {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+                src += 3;
+            }
+        }
+    }
+
     int JpegReadPixels(TJpegDecode* d)
     {
         if (setjmp(d->error.jump))
@@ -109,29 +136,37 @@ namespace {
             JSAMPROW rows[1] = { d->row };
             if (jpeg_read_scanlines(&d->cinfo, rows, 1) != 1)
                 break;
-            const std::uint8_t* src = d->row;
-            for (int x = 0; x < d->width; ++x, dst += 3) {
-                if (d->cmyk) {
-                    // Adobe writes CMYK inverted (0 = full ink); other writers do not.
-                    int c = src[0], m = src[1], y = src[2], k = src[3];
-                    if (!d->adobeInverted) {
-                        c = 255 - c;
-                        m = 255 - m;
-                        y = 255 - y;
-                        k = 255 - k;
-                    }
-                    dst[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
-                    dst[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
-                    dst[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
-                    src += 4;
-                } else {
-                    dst[0] = src[2];
-                    dst[1] = src[1];
-                    dst[2] = src[0];
-                    src += 3;
-                }
-            }
+            ConvertRow(d, dst);
         }
+        jpeg_finish_decompress(&d->cinfo);
+        return 0;
+    }
+
+    // The same steps one row at a time, for a caller that keeps only one row: start, then each
+    // row (got = 0 when the library gave none), then finish.
+    int JpegStart(TJpegDecode* d)
+    {
+        if (setjmp(d->error.jump))
+            return 1;
+        jpeg_start_decompress(&d->cinfo);
+        return 0;
+    }
+
+    int JpegReadRow(TJpegDecode* d, std::uint8_t* dst, int* got)
+    {
+        if (setjmp(d->error.jump))
+            return 1;
+        JSAMPROW rows[1] = { d->row };
+        *got = jpeg_read_scanlines(&d->cinfo, rows, 1) == 1;
+        if (*got)
+            ConvertRow(d, dst);
+        return 0;
+    }
+
+    int JpegFinish(TJpegDecode* d)
+    {
+        if (setjmp(d->error.jump))
+            return 1;
         jpeg_finish_decompress(&d->cinfo);
         return 0;
     }
@@ -189,8 +224,33 @@ namespace {
             return bitmap;
         }
 
+        // Row by row: Start once, then ReadRow for each row from the top; the last row also
+        // finishes the decompression, so its errors arrive exactly as in Decode.
+        void Start()
+        {
+            TJpegDecode& state = m_state.value;
+            m_row.resize(static_cast<std::size_t>(state.width) * 4);
+            state.row = m_row.data();
+            if (JpegStart(&state) != 0)
+                ThrowJpegError(state.error);
+        }
+
+        void ReadRow(std::uint8_t* bgr)
+        {
+            TJpegDecode& state = m_state.value;
+            int got = 0;
+            if (state.cinfo.output_scanline < state.cinfo.output_height
+                && JpegReadRow(&state, bgr, &got) != 0)
+                ThrowJpegError(state.error);
+            if (!got || state.cinfo.output_scanline >= state.cinfo.output_height) {
+                if (JpegFinish(&state) != 0)
+                    ThrowJpegError(state.error);
+            }
+        }
+
     private:
         TJpegDecodeState m_state;
+        std::vector<std::uint8_t> m_row;
     };
 
     class TJpegGraphic final : public TGraphic {
@@ -213,11 +273,51 @@ namespace {
             DrawBitmapOnto(*m_decoded, target);
         }
 
+        const TBytes& Bytes() const { return m_bytes; }
+        // The pixels when an earlier drawing has decoded them already, else nullptr.
+        const TBitmap* Decoded() const { return m_decoded ? &*m_decoded : nullptr; }
+
     private:
         TBytes m_bytes;
         int m_width;
         int m_height;
         mutable std::optional<TBitmap> m_decoded;
+    };
+
+    // A JPEG image's rows straight from the decompressor, or from the pixels an earlier drawing
+    // kept. A JPEG is opaque, so its rows are what drawing it on white gives.
+    class TJpegRowReader final : public TRowReader {
+    public:
+        explicit TJpegRowReader(const TJpegGraphic& graphic)
+            : m_decoded(graphic.Decoded())
+            , m_width(graphic.Width())
+            , m_height(graphic.Height())
+        {
+            if (!m_decoded) {
+                m_decoder.emplace(graphic.Bytes());
+                m_decoder->Start();
+            }
+        }
+        int Width() const override { return m_width; }
+        int Height() const override { return m_height; }
+        void ReadRow(std::uint8_t* bgr) override
+        {
+            if (m_next >= m_height)
+                throw EImageError("JPEG: no more rows");
+            if (m_decoded)
+                std::memcpy(
+                    bgr, m_decoded->ScanLine(m_next), static_cast<std::size_t>(m_width) * 3);
+            else
+                m_decoder->ReadRow(bgr);
+            ++m_next;
+        }
+
+    private:
+        const TBitmap* m_decoded;
+        std::optional<TJpegDecoder> m_decoder;
+        int m_width;
+        int m_height;
+        int m_next = 0;
     };
 
     struct TJpegEncode {
@@ -281,6 +381,13 @@ std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes)
         height = decoder.Height();
     }
     return std::make_unique<TJpegGraphic>(std::move(bytes), width, height);
+}
+
+std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)
+{
+    if (const auto* jpeg = dynamic_cast<const TJpegGraphic*>(picture.Graphic()))
+        return std::make_unique<TJpegRowReader>(*jpeg);
+    return nullptr;
 }
 
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality)

@@ -7,7 +7,13 @@
 #include "imaging/picstretch1.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "imaging/picstretch1_simd.h"
 
 namespace parvula::imaging {
 
@@ -121,6 +127,158 @@ void ApplyWeightLists(const std::uint8_t* input, std::ptrdiff_t inputStep,
     }
 }
 
+TFlatWeights::TFlatWeights(const TWeightLists& lists)
+{
+    start.reserve(lists.size() + 1);
+    start.push_back(0);
+    for (const TWeightList& list : lists) {
+        for (const TWeight& entry : list) {
+            index.push_back(entry.index);
+            weight.push_back(entry.weight);
+        }
+        start.push_back(static_cast<int>(index.size()));
+    }
+}
+
+void VerticalBytesScalar(const std::uint8_t* work, std::ptrdiff_t workStride,
+    const TFlatWeights& weights, int k, std::uint8_t* out, int from, int to)
+{
+    const int first = weights.start[static_cast<std::size_t>(k)];
+    const int end = weights.start[static_cast<std::size_t>(k) + 1];
+    for (int b = from; b < to; ++b) {
+        float sum = 0.0f;
+        for (int e = first; e < end; ++e) {
+            const std::uint8_t value
+                = work[weights.index[static_cast<std::size_t>(e)] * workStride + b];
+            sum = static_cast<float>(sum + value * weights.weight[static_cast<std::size_t>(e)]);
+        }
+        out[b] = SumToByte(sum);
+    }
+}
+
+namespace {
+
+    // -1 until the first use reads the environment.
+    std::atomic<int> g_simdLevel { -1 };
+
+    TSimdLevel LevelFromEnvironment()
+    {
+        const char* text = std::getenv("PARVULA_SIMD");
+        const std::string_view name = text ? text : "";
+        if (name == "scalar")
+            return TSimdLevel::Scalar;
+        if (name == "sse2")
+            return TSimdLevel::Sse2;
+        return TSimdLevel::Avx2;
+    }
+
+    // Runs both passes. fetch(y, count) gives pointers to count consecutive source rows from
+    // row y on, each 3 * sw bytes; rows are asked for once each, from the top.
+    template <typename TFetch>
+    void ResamplePasses(int sw, int sh, TFetch fetch, TBitmap& dest, TFilterFunc filter,
+        float support, TBitmap& work, TSimdLevel level)
+    {
+        const int dw = dest.Width();
+        const int dh = dest.Height();
+        const float xscale = ResampleScale(dw, sw);
+        const float yscale = ResampleScale(dh, sh);
+        {
+            const TWeightLists columns = BuildWeightLists(dw, sw, xscale, filter, support);
+            if (level == TSimdLevel::Scalar) {
+                for (int y = 0; y < sh; ++y)
+                    ApplyWeightLists(fetch(y, 1)[0], 3, columns, work.ScanLine(y), 3);
+            } else {
+                const TFlatWeights flat(columns);
+                const int blockRows = HorizontalBlockRows(level);
+                // Sixteen rows of doubles of one source row's bytes, 64-byte aligned.
+                std::vector<double> scratchStore(
+                    static_cast<std::size_t>(sw) * 3 * static_cast<std::size_t>(blockRows) + 8);
+                double* scratch = scratchStore.data();
+                while (reinterpret_cast<std::uintptr_t>(scratch) % 64 != 0)
+                    ++scratch;
+                std::vector<std::uint8_t*> outs(static_cast<std::size_t>(blockRows));
+                for (int y = 0; y < sh; y += blockRows) {
+                    const int count = std::min(blockRows, sh - y);
+                    const std::uint8_t* const* rows = fetch(y, count);
+                    for (int r = 0; r < count; ++r)
+                        outs[static_cast<std::size_t>(r)] = work.ScanLine(y + r);
+#if PARVULA_SIMD_X86
+                    if (level == TSimdLevel::Avx2)
+                        HorizontalBlockAvx2(rows, count, sw, flat, outs.data(), scratch);
+                    else
+                        HorizontalBlockSse2(rows, count, sw, flat, outs.data(), scratch);
+#endif
+                }
+            }
+        }
+        {
+            const TWeightLists rows = BuildWeightLists(dh, sh, yscale, filter, support);
+            const auto workStride = static_cast<std::ptrdiff_t>(work.Stride());
+            if (level == TSimdLevel::Scalar) {
+                const auto destStride = static_cast<std::ptrdiff_t>(dest.Stride());
+                for (int x = 0; x < dw; ++x)
+                    ApplyWeightLists(work.ScanLine(0) + 3 * x, workStride, rows,
+                        dest.ScanLine(0) + 3 * x, destStride);
+            } else {
+                const TFlatWeights flat(rows);
+                for (int k = 0; k < dh; ++k) {
+#if PARVULA_SIMD_X86
+                    if (level == TSimdLevel::Avx2)
+                        VerticalRowAvx2(
+                            work.ScanLine(0), workStride, flat, k, dest.ScanLine(k), 3 * dw);
+                    else
+                        VerticalRowSse2(
+                            work.ScanLine(0), workStride, flat, k, dest.ScanLine(k), 3 * dw);
+#endif
+                }
+            }
+        }
+    }
+
+} // namespace
+
+int HorizontalBlockRows(TSimdLevel level)
+{
+    switch (level) {
+    case TSimdLevel::Avx2:
+        return 16;
+    case TSimdLevel::Sse2:
+        return 8;
+    case TSimdLevel::Scalar:
+        break;
+    }
+    return 1;
+}
+
+TSimdLevel SupportedSimdLevel()
+{
+#if PARVULA_SIMD_X86 && (defined(__GNUC__) || defined(__clang__))
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        return TSimdLevel::Avx2;
+    return TSimdLevel::Sse2;
+#elif PARVULA_SIMD_X86
+    return TSimdLevel::Sse2;
+#else
+    return TSimdLevel::Scalar;
+#endif
+}
+
+TSimdLevel ActiveSimdLevel()
+{
+    const int level = g_simdLevel.load(std::memory_order_relaxed);
+    if (level >= 0)
+        return static_cast<TSimdLevel>(level);
+    return SetSimdLevel(LevelFromEnvironment());
+}
+
+TSimdLevel SetSimdLevel(TSimdLevel level)
+{
+    const TSimdLevel used = std::min(level, SupportedSimdLevel());
+    g_simdLevel.store(static_cast<int>(used), std::memory_order_relaxed);
+    return used;
+}
+
 void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support)
 {
     const int sw = source.Width();
@@ -129,31 +287,56 @@ void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support)
         throw EImageError("Source bitmap too small");
     if (filter == nullptr)
         throw EImageError("Resample: no kernel given");
-    const int dw = dest.Width();
-    const int dh = dest.Height();
 
     // The horizontal pass's result: destination width, source height, each channel a byte.
-    TBitmap work(dw, sh, 24);
-    const float xscale = ResampleScale(dw, sw);
-    const float yscale = ResampleScale(dh, sh);
+    TBitmap work(dest.Width(), sh, 24);
     source.ConvertTo24();
     dest.ConvertTo24();
-    if (dw == 0 || dh == 0)
+    if (dest.Width() == 0 || dest.Height() == 0)
         return;
+    std::vector<const std::uint8_t*> rows;
+    ResamplePasses(
+        sw, sh,
+        [&](int y, int count) {
+            rows.resize(static_cast<std::size_t>(count));
+            for (int r = 0; r < count; ++r)
+                rows[static_cast<std::size_t>(r)] = source.ScanLine(y + r);
+            return rows.data();
+        },
+        dest, filter, support, work, ActiveSimdLevel());
+}
 
-    {
-        const TWeightLists columns = BuildWeightLists(dw, sw, xscale, filter, support);
-        for (int y = 0; y < sh; ++y)
-            ApplyWeightLists(source.ScanLine(y), 3, columns, work.ScanLine(y), 3);
-    }
-    {
-        const TWeightLists rows = BuildWeightLists(dh, sh, yscale, filter, support);
-        const auto workStride = static_cast<std::ptrdiff_t>(work.Stride());
-        const auto destStride = static_cast<std::ptrdiff_t>(dest.Stride());
-        for (int x = 0; x < dw; ++x)
-            ApplyWeightLists(
-                work.ScanLine(0) + 3 * x, workStride, rows, dest.ScanLine(0) + 3 * x, destStride);
-    }
+void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float support)
+{
+    const int sw = source.Width();
+    const int sh = source.Height();
+    if (sw < 1 || sh < 1)
+        throw EImageError("Source bitmap too small");
+    if (filter == nullptr)
+        throw EImageError("Resample: no kernel given");
+
+    TBitmap work(dest.Width(), sh, 24);
+    dest.ConvertTo24();
+    if (dest.Width() == 0 || dest.Height() == 0)
+        return;
+    // Only one block of decoded rows exists at a time.
+    const TSimdLevel level = ActiveSimdLevel();
+    const int blockRows = HorizontalBlockRows(level);
+    const std::size_t rowBytes = static_cast<std::size_t>(sw) * 3;
+    std::vector<std::uint8_t> block(rowBytes * static_cast<std::size_t>(blockRows));
+    std::vector<const std::uint8_t*> rows;
+    ResamplePasses(
+        sw, sh,
+        [&](int, int count) {
+            rows.resize(static_cast<std::size_t>(count));
+            for (int r = 0; r < count; ++r) {
+                std::uint8_t* row = block.data() + rowBytes * static_cast<std::size_t>(r);
+                source.ReadRow(row);
+                rows[static_cast<std::size_t>(r)] = row;
+            }
+            return rows.data();
+        },
+        dest, filter, support, work, level);
 }
 
 } // namespace parvula::imaging

@@ -65,6 +65,26 @@ TWeightLists BuildWeightLists(
 void ApplyWeightLists(const std::uint8_t* input, std::ptrdiff_t inputStep,
     const TWeightLists& lists, std::uint8_t* output, std::ptrdiff_t outputStep);
 
+// The instruction sets the pixel loops may use. Every level computes the same bytes as the plain
+// loops of ApplyWeightLists: the same double-precision products and sums, each rounded to float
+// after every entry, in list order; only several rows (horizontal pass) or several bytes of a
+// row (vertical pass) are computed side by side.
+enum class TSimdLevel { Scalar = 0, Sse2 = 1, Avx2 = 2 };
+
+// The best level this processor and build support.
+TSimdLevel SupportedSimdLevel();
+// The level in use: the environment variable PARVULA_SIMD (scalar, sse2, avx2) when set, else the
+// supported one; never above the supported one.
+TSimdLevel ActiveSimdLevel();
+// Selects a level for the whole process (tests and benchmarks compare them); a level above the
+// supported one selects the supported one. Returns the level now in use.
+TSimdLevel SetSimdLevel(TSimdLevel level);
+
+// Scales the rows of an opaque picture, read once from top to bottom, into the whole of dest
+// without holding the whole source: each row goes straight into the horizontal pass. Gives the
+// bytes of Resample on the bitmap those rows make up.
+void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float support);
+
 // Scales source into the whole of dest (dest's size is the target size). Throws EImageError
 // "Source bitmap too small" before touching anything when the source has no pixels. Both
 // bitmaps end up with 24 bits per pixel.

@@ -123,6 +123,19 @@ void FitToBox(
     if (filterIndex >= KernelCount)
         throw EImageError("Unknown resampling filter " + std::to_string(filterIndex));
 
+    // A JPEG is opaque: its decoded rows go straight into the horizontal pass, so the whole
+    // picture is never held.
+    if (filterIndex >= 1) {
+        TBitmap target(size->width, size->height, 24);
+        if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
+            const TKernelEntry& kernel = KernelTable[static_cast<std::size_t>(filterIndex)];
+            ResampleRows(*rows, target, kernel.filter, kernel.support);
+            rows.reset(); // it reads the picture's bytes, which the assignment replaces
+            picture.Assign(std::move(target));
+            return;
+        }
+    }
+
     // Transparent and partly transparent parts end up on white; a GIF shows its first frame.
     TBitmap source(picture.Width(), picture.Height(), 24);
     source.Fill(TRgb { 255, 255, 255 });
