@@ -52,8 +52,17 @@ namespace {
 
     QLabel* Caption(QWidget* parent, const char* name, const char* text, int left, int top)
     {
-        auto* label = Place<QLabel>(parent, name, left, top, 64, 14);
+        constexpr int width = 64;
+        auto* label = Place<QLabel>(parent, name, left, top, width, 14);
         label->setText(QString::fromLatin1(text));
+        // The captions are placed for a narrow face; where only a wide one is installed, a
+        // caption is set a little smaller rather than cut off.
+        QFont font = label->font();
+        while (QFontMetrics(font).horizontalAdvance(label->text()) > width
+            && font.pointSizeF() > 6.0) {
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+            label->setFont(font);
+        }
         return label;
     }
 

@@ -96,8 +96,8 @@ QFont DesignFont()
     // The captions are placed for Tahoma's narrow letters; a wide face would make them overlap.
     QFont font;
     font.setFamilies(
-        { QStringLiteral("Tahoma"), QStringLiteral("Verdana"), QStringLiteral("Liberation Sans"),
-            QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed") });
+        { QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+            QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans Condensed") });
     font.setPointSize(8);
     return font;
 }
