@@ -1,6 +1,14 @@
 // The batch thumbnail run: output naming, one file from load to publication, the whole run.
 #include "app/BasUnit1_batch.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -194,72 +202,259 @@ QString TBatchRun::PlannedOutput(const QString& fileName) const
     return FirstFreeCandidate(OutputNameFor(fileName, m_settings()));
 }
 
-QString TBatchRun::MakeOutputFile(const QString& fileName)
+int TBatchRun::Jobs() const
 {
-    const TBatchSettings settings = m_settings();
-    const TOutputName out = OutputNameFor(fileName, settings);
-    // The name is chosen before the source is read, so a source that fails leaves nothing.
-    int number = 0;
-    QString target = FirstFreeCandidate(out, &number);
+    if (m_jobs > 0)
+        return m_jobs;
+    return static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+}
 
-    imaging::LoadFromFile(m_picture, platform::ToPath(fileName));
+TBatchRun::TPrepared TBatchRun::Prepare(const QString& fileName)
+{
+    TPrepared job;
+    job.fileName = fileName;
+    job.source = platform::ToPath(fileName);
+    job.settings = m_settings();
+    job.out = OutputNameFor(fileName, job.settings);
+    job.encodeAs = platform::ToPath(job.out.Candidate(0));
+    job.tint = job.settings.useMono && !job.settings.mono.isEmpty();
+    if (job.tint) {
+        try {
+            job.colour = colour::HTMLToTColor(job.settings.mono);
+        } catch (...) {
+            job.colourError = std::current_exception();
+        }
+    }
+    return job;
+}
+
+void TBatchRun::Produce(
+    const TPrepared& job, imaging::TPicture& picture, std::vector<std::uint8_t>& bytes)
+{
+    const TBatchSettings& settings = job.settings;
+    imaging::LoadFromFile(picture, job.source);
     const int direction = settings.shrinkOnly ? -1 : 0;
-    const bool tint = settings.useMono && !settings.mono.isEmpty();
-    if (!settings.upright || !WrittenUnchanged(m_picture, settings, out.format, tint, direction))
+    if (!settings.upright
+        || !WrittenUnchanged(picture, settings, job.out.format, job.tint, direction))
         imaging::FitToBox(
-            m_picture, settings.width, settings.height, true, direction, settings.filter);
-    if (tint) {
-        imaging::MonoTint(m_picture, colour::HTMLToTColor(settings.mono), kMonoTolerance,
-            kBackgroundFromTopLeft, true);
+            picture, settings.width, settings.height, true, direction, settings.filter);
+    if (job.tint) {
+        if (job.colourError)
+            std::rethrow_exception(job.colourError);
+        imaging::MonoTint(picture, job.colour, kMonoTolerance, kBackgroundFromTopLeft, true);
     }
 
     std::optional<imaging::TEncodedFile> encoded;
-    if (out.format == QLatin1String("jpg")) {
-        encoded = imaging::EncodeJpeg(m_picture, platform::ToPath(target), settings.jpgQual);
+    if (job.out.format == QLatin1String("jpg")) {
+        encoded = imaging::EncodeJpeg(picture, job.encodeAs, settings.jpgQual);
     } else {
         if (settings.useMono
-            && (out.format == QLatin1String("png") || out.format == QLatin1String("gif")))
-            m_picture.SetTransparentMark(true);
-        encoded = imaging::EncodeByExtension(m_picture, platform::ToPath(target));
+            && (job.out.format == QLatin1String("png") || job.out.format == QLatin1String("gif")))
+            picture.SetTransparentMark(true);
+        encoded = imaging::EncodeByExtension(picture, job.encodeAs);
     }
     if (!encoded)
-        throw EBatchError(QStringLiteral("Nothing to write for %1").arg(fileName).toStdString());
+        throw EBatchError(
+            QStringLiteral("Nothing to write for %1").arg(job.fileName).toStdString());
+    bytes = std::move(encoded->bytes);
+}
 
-    TTemporaryOutput temporary(out.directory);
-    temporary.Write(encoded->bytes, target);
-    // Another process may take the name between the test and the publication: the rename never
-    // replaces, and the next free number is tried instead.
-    for (;;) {
-        QString error;
-        switch (platform::PublishNoReplace(temporary.Path(), target, &error)) {
-        case platform::TPublishResult::Published:
-            temporary.Published();
-            return target;
-        case platform::TPublishResult::NameTaken:
-            do {
-                if (++number > MaxNameCandidates)
-                    throw EBatchError(NoFreeName(out).toStdString());
-                target = out.Candidate(number);
-            } while (platform::EntryExists(target));
-            break;
-        case platform::TPublishResult::Failed:
-            throw EBatchError(
-                QStringLiteral("Cannot write %1: %2").arg(target, error).toStdString());
+namespace {
+
+    // Writes the bytes into a hidden file of the target folder and renames it to the target,
+    // going on to the next free number when another process takes the name meanwhile.
+    QString PublishBytes(
+        const TOutputName& out, int number, QString target, const std::vector<std::uint8_t>& bytes)
+    {
+        TTemporaryOutput temporary(out.directory);
+        temporary.Write(bytes, target);
+        for (;;) {
+            QString error;
+            switch (platform::PublishNoReplace(temporary.Path(), target, &error)) {
+            case platform::TPublishResult::Published:
+                temporary.Published();
+                return target;
+            case platform::TPublishResult::NameTaken:
+                do {
+                    if (++number > MaxNameCandidates)
+                        throw EBatchError(NoFreeName(out).toStdString());
+                    target = out.Candidate(number);
+                } while (platform::EntryExists(target));
+                break;
+            case platform::TPublishResult::Failed:
+                throw EBatchError(
+                    QStringLiteral("Cannot write %1: %2").arg(target, error).toStdString());
+            }
         }
     }
+
+} // namespace
+
+QString TBatchRun::Publish(const TPrepared& job, TProduced& produced)
+{
+    int number = 0;
+    const QString target = FirstFreeCandidate(job.out, &number);
+    m_picture = std::move(produced.picture);
+    if (produced.error)
+        std::rethrow_exception(produced.error);
+    return PublishBytes(job.out, number, target, produced.bytes);
 }
+
+QString TBatchRun::MakeOutputFile(const QString& fileName)
+{
+    TPrepared job = Prepare(fileName);
+    // The name is chosen before the source is read, so a source that fails leaves nothing.
+    int number = 0;
+    const QString target = FirstFreeCandidate(job.out, &number);
+    job.encodeAs = platform::ToPath(target);
+    std::vector<std::uint8_t> bytes;
+    Produce(job, m_picture, bytes);
+    return PublishBytes(job.out, number, target, bytes);
+}
+
+namespace {
+
+    // A fixed set of threads taking tasks in the order they were posted. Destroying it drops the
+    // tasks not yet started and waits for the running ones.
+    class TWorkers {
+    public:
+        explicit TWorkers(int count)
+        {
+            for (int i = 0; i < count; ++i)
+                m_threads.emplace_back([this] { Loop(); });
+        }
+        ~TWorkers()
+        {
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_stopping = true;
+                m_tasks.clear();
+            }
+            m_wake.notify_all();
+            for (std::thread& thread : m_threads)
+                thread.join();
+        }
+        TWorkers(const TWorkers&) = delete;
+        TWorkers& operator=(const TWorkers&) = delete;
+
+        void Post(std::function<void()> task)
+        {
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_tasks.push_back(std::move(task));
+            }
+            m_wake.notify_one();
+        }
+
+    private:
+        void Loop()
+        {
+            for (;;) {
+                std::function<void()> task;
+                {
+                    std::unique_lock<std::mutex> lock(m_mutex);
+                    m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+                    if (m_stopping)
+                        return;
+                    task = std::move(m_tasks.front());
+                    m_tasks.pop_front();
+                }
+                task();
+            }
+        }
+
+        std::mutex m_mutex;
+        std::condition_variable m_wake;
+        std::deque<std::function<void()>> m_tasks;
+        bool m_stopping = false;
+        std::vector<std::thread> m_threads;
+    };
+
+    int RunOneAfterAnother(TBatchRun& run, const QStringList& entries,
+        const TBatchProgress& progress, const TBatchContinue& proceed)
+    {
+        int created = 0;
+        for (int i = 0; i < entries.size(); ++i) {
+            if (proceed && !proceed(i, entries.at(i)))
+                break;
+            const QString output = run.MakeOutputFile(entries.at(i));
+            ++created;
+            if (progress)
+                progress(i, entries.at(i), output);
+        }
+        return created;
+    }
+
+} // namespace
 
 int RunBatch(TBatchRun& run, const QStringList& entries, const TBatchProgress& progress,
     const TBatchContinue& proceed)
 {
+    const int jobs = run.Jobs();
+    if (jobs <= 1 || entries.size() <= 1)
+        return RunOneAfterAnother(run, entries, progress, proceed);
+
+    struct TInFlight {
+        int index;
+        TBatchRun::TPrepared job;
+        std::shared_ptr<TBatchRun::TProduced> produced;
+        std::future<void> done;
+    };
+    // Finished files wait here for their turn; the bound keeps the memory of a run to a few
+    // files however long the list is.
+    const std::size_t maxInFlight = static_cast<std::size_t>(2 * jobs);
+    std::deque<TInFlight> inFlight;
+    // Declared after the queue: destroyed first, so no task outlives the state it fills.
+    TWorkers workers(jobs);
+    int next = 0;
+    bool stopped = false;
+    std::exception_ptr failure;
     int created = 0;
-    for (int i = 0; i < entries.size(); ++i) {
-        if (proceed && !proceed(i, entries.at(i)))
+    for (;;) {
+        while (!stopped && next < entries.size() && inFlight.size() < maxInFlight) {
+            if (proceed && !proceed(next, entries.at(next))) {
+                stopped = true;
+                break;
+            }
+            // Settings are read here, on the calling thread, as the window reads its controls.
+            TInFlight item { next, {}, std::make_shared<TBatchRun::TProduced>(), {} };
+            try {
+                item.job = run.Prepare(entries.at(next));
+            } catch (...) {
+                // Raised once the files before this one are published, where the one-file run
+                // would raise it.
+                failure = std::current_exception();
+                stopped = true;
+                break;
+            }
+            auto promise = std::make_shared<std::promise<void>>();
+            item.done = promise->get_future();
+            auto job = std::make_shared<const TBatchRun::TPrepared>(item.job);
+            workers.Post([job, produced = item.produced, promise] {
+                try {
+                    TBatchRun::Produce(*job, produced->picture, produced->bytes);
+                } catch (...) {
+                    produced->error = std::current_exception();
+                }
+                promise->set_value();
+            });
+            inFlight.push_back(std::move(item));
+            ++next;
+        }
+        if (inFlight.empty()) {
+            if (failure)
+                std::rethrow_exception(failure);
             break;
-        const QString output = run.MakeOutputFile(entries.at(i));
+        }
+        TInFlight& first = inFlight.front();
+        first.done.wait();
+        // Files before this one are published; a failure here ends the run, and the workers'
+        // results for later files are dropped unwritten.
+        const QString output = run.Publish(first.job, *first.produced);
         ++created;
         if (progress)
-            progress(i, entries.at(i), output);
+            progress(first.index, entries.at(first.index), output);
+        inFlight.pop_front();
     }
     return created;
 }

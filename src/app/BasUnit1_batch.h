@@ -2,8 +2,12 @@
 // The window and parvula-cli both drive it, so a run is the same wherever it starts.
 #pragma once
 
+#include <cstdint>
+#include <exception>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -66,9 +70,43 @@ public:
 
     imaging::TPicture& WorkPicture() { return m_picture; }
 
+    // How many files RunBatch loads, fits and encodes at once; 0 (the default) means one per
+    // processor core, 1 the plain one-after-another run. Names are still claimed and files
+    // published one at a time, in list order.
+    void SetJobs(int jobs) { m_jobs = jobs; }
+    int Jobs() const;
+
+    // One file split for a parallel run: Prepare reads the settings and names the output on the
+    // calling thread; Produce loads, fits, tints and encodes into memory on any thread; Publish
+    // claims the first free name at that moment and moves the file into place on the calling
+    // thread. Together they do what MakeOutputFile does.
+    struct TPrepared {
+        QString fileName;
+        std::filesystem::path source;
+        TBatchSettings settings;
+        TOutputName out;
+        std::filesystem::path encodeAs; // the first candidate: only its extension matters
+        bool tint = false;
+        qint32 colour = 0;
+        std::exception_ptr colourError; // raised where the one-file run would read the code
+    };
+    struct TProduced {
+        imaging::TPicture picture;
+        std::vector<std::uint8_t> bytes;
+        std::exception_ptr error;
+    };
+    TPrepared Prepare(const QString& fileName);
+    // Throws like MakeOutputFile; the picture is the one worked on.
+    static void Produce(
+        const TPrepared& prepared, imaging::TPicture& picture, std::vector<std::uint8_t>& bytes);
+    // Names the output now, then raises produced.error if there is one, else publishes the
+    // bytes; the produced picture becomes the work picture.
+    QString Publish(const TPrepared& prepared, TProduced& produced);
+
 private:
     TSettingsSource m_settings;
     imaging::TPicture m_picture;
+    int m_jobs = 0;
 };
 
 // Called after each file written: its index in the list, the source and the output.
@@ -77,7 +115,10 @@ using TBatchProgress = std::function<void(int index, const QString& source, cons
 using TBatchContinue = std::function<bool(int index, const QString& source)>;
 
 // Processes the entries in order and returns how many files were created. The first failing
-// file ends the run with its error; files written before it stay.
+// file ends the run with its error; files written before it stay, nothing after it is written.
+// With more than one job several files are loaded and resized at once; proceed, the settings
+// and progress are still called on the calling thread, proceed before a file is started and
+// progress after it is published, in list order.
 int RunBatch(TBatchRun& run, const QStringList& entries, const TBatchProgress& progress = {},
     const TBatchContinue& proceed = {});
 

@@ -107,6 +107,10 @@ TCliOptions ParseArguments(const QStringList& arguments)
                 throw EUsageError("--profile needs a name");
         } else if (arg == QLatin1String("--last")) {
             options.last = true;
+        } else if (arg == QLatin1String("--jobs")) {
+            options.jobs = WholeNumber(arg, value());
+            if (options.jobs < 0)
+                throw EUsageError("--jobs takes 0 (one per core) or more");
         } else if (arg == QLatin1String("--dry-run")) {
             options.dryRun = true;
         } else if (arg == QLatin1String("--quiet")) {
@@ -147,6 +151,8 @@ QString UsageText()
         "  --upright        turn photos by their EXIF orientation first (default)\n"
         "  --no-upright     keep photos as stored\n"
         "  --shrink-only    never enlarge a picture smaller than the box\n"
+        "  --jobs N         files loaded and resized at once (default 0: one per core);\n"
+        "                   names and files still come in list order\n"
         "  --dry-run        print what would be written, write nothing\n"
         "  --quiet          print nothing but errors\n"
         "  --help, --version\n"

@@ -139,6 +139,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
     }
 
     app::TBatchRun run([settings] { return settings; });
+    run.SetJobs(options.jobs);
     int created = 0;
     try {
         created = app::RunBatch(
