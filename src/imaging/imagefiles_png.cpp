@@ -187,10 +187,16 @@ namespace {
         if (setjmp(png_jmpbuf(d->png)))
             return 1;
         png_set_read_fn(d->png, d, PngReadData);
-        png_set_user_limits(d->png, MaxImageSide, MaxImageSide);
+        // libpng's own size limit fails with a message that names no limit: let every valid
+        // header through and stop here, before png_read_update_info reserves the row buffers;
+        // the caller then names the limit.
+        png_set_user_limits(d->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
         png_read_info(d->png, d->info);
         png_get_IHDR(d->png, d->info, &d->width, &d->height, &d->bitDepth, &d->colorType,
             &d->interlace, nullptr, nullptr);
+        if (d->width > MaxImageSide || d->height > MaxImageSide
+            || static_cast<std::uint64_t>(d->width) * d->height > MaxImagePixels)
+            return 2;
         if (d->interlace != PNG_INTERLACE_NONE)
             png_set_interlace_handling(d->png);
         png_read_update_info(d->png, d->info);
@@ -333,7 +339,7 @@ namespace {
         {
             m_state.data = bytes.data();
             m_state.size = bytes.size();
-            if (PngReadHeader(&m_state) != 0)
+            if (PngReadHeader(&m_state) == 1)
                 Fail();
             CheckImageSize(m_state.width, m_state.height, "PNG");
             auto graphic = std::make_unique<TPngGraphic>();
