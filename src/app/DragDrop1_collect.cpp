@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -187,6 +188,13 @@ int CollectFiles(QStringList& list, const QString& mask, int depth, const QStrin
         for (const platform::TFolderEntry& e : entries) {
             if (e.hidden && !(job.attributes & faHidden))
                 continue;
+            // Such a name comes back with replacement characters and would fail to open under
+            // them later; it is left out here and reported instead.
+            if (e.undecodable) {
+                if (e.regularFile || e.folder)
+                    state.undecodable.append(job.folder + e.name);
+                continue;
+            }
             // Regular files only, judged without opening them: a FIFO named x.jpg would block.
             if (!(e.regularFile || (e.folder && (job.attributes & faDirectory))))
                 continue;
@@ -206,7 +214,7 @@ int CollectFiles(QStringList& list, const QString& mask, int depth, const QStrin
 
         std::vector<TWalkJob> subFolders;
         for (const platform::TFolderEntry& e : entries) {
-            if (!e.folder || (e.hidden && !(job.attributes & faHidden)))
+            if (!e.folder || e.undecodable || (e.hidden && !(job.attributes & faHidden)))
                 continue;
             if (job.level >= state.maxDepth) {
                 state.depthCut = true;
@@ -271,6 +279,16 @@ TDropResult CollectDrop(
         notes.append(QStringLiteral("Folders more than %1 levels below a dropped folder were "
                                     "left out.")
                          .arg(state.maxDepth));
+    if (!state.unreadable.isEmpty())
+        notes.append(QStringLiteral("%1 folder(s) could not be read and were left out, "
+                                    "the first: %2")
+                         .arg(state.unreadable.size())
+                         .arg(QDir::toNativeSeparators(state.unreadable.first())));
+    if (!state.undecodable.isEmpty())
+        notes.append(QStringLiteral("%1 name(s) not valid in the system's encoding were left "
+                                    "out, the first: %2")
+                         .arg(state.undecodable.size())
+                         .arg(QDir::toNativeSeparators(state.undecodable.first())));
     result.notice = notes.join(QLatin1Char('\n'));
     return result;
 }

@@ -66,6 +66,7 @@ struct TCollectState {
     bool depthCut = false;
     bool filesCut = false;
     QStringList unreadable; // folders that could not be listed
+    QStringList undecodable; // entries whose names the system's encoding cannot represent
     QSet<std::pair<quint64, quint64>> entered; // device and inode of every folder walked
 };
 

@@ -121,7 +121,9 @@ bool ListFolder(const QString& folder, QList<TFolderEntry>& entries)
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0)
             continue;
         TFolderEntry e;
-        e.name = QFile::decodeName(QByteArray(d->d_name));
+        const QByteArray raw(d->d_name);
+        e.name = QFile::decodeName(raw);
+        e.undecodable = QFile::encodeName(e.name) != raw;
         e.hidden = d->d_name[0] == '.';
         // fstatat follows links without opening anything, so a FIFO is recognised, never read.
         struct stat st;

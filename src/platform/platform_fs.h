@@ -38,6 +38,9 @@ struct TFolderEntry {
     bool folder = false; // links followed
     bool regularFile = false; // links followed; FIFOs, sockets and devices are neither
     bool hidden = false; // POSIX: the name begins with "."
+    // The name's bytes are not valid in the system's encoding: the text cannot name the entry
+    // (it holds replacement characters), so the entry cannot be opened through it.
+    bool undecodable = false;
 };
 // The entries of a folder without "." and "..", in no particular order.
 // False when the folder cannot be read.
