@@ -1,0 +1,15 @@
+// libFuzzer target: our BMP reader on arbitrary bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_reader.h"
+
+using namespace parvula::imaging;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    parvula::fuzz::ExerciseReader(data, size, [](TBytes bytes) -> std::unique_ptr<TGraphic> {
+        return std::make_unique<TBitmapGraphic>(DecodeBmp(bytes));
+    });
+    return 0;
+}
