@@ -70,6 +70,7 @@ namespace {
         int height;
         int cmyk;
         int adobeInverted;
+        int direct; // the library writes 24-bit rows (blue, green, red) itself
         // Set by the caller before the pixel step: 24-bit rows and one scratch row.
         std::uint8_t* pixels;
         std::size_t stride;
@@ -92,7 +93,14 @@ namespace {
         jpeg_read_header(&d->cinfo, TRUE);
         d->cmyk = d->cinfo.jpeg_color_space == JCS_CMYK || d->cinfo.jpeg_color_space == JCS_YCCK;
         d->adobeInverted = d->cinfo.saw_Adobe_marker;
+#ifdef JCS_EXTENSIONS
+        // libjpeg-turbo writes blue, green, red itself, straight into our rows: the same
+        // colour conversion as for RGB, only stored in the other order.
+        d->cinfo.out_color_space = d->cmyk ? JCS_CMYK : JCS_EXT_BGR;
+        d->direct = !d->cmyk;
+#else
         d->cinfo.out_color_space = d->cmyk ? JCS_CMYK : JCS_RGB;
+#endif
         jpeg_calc_output_dimensions(&d->cinfo);
         d->width = static_cast<int>(d->cinfo.output_width);
         d->height = static_cast<int>(d->cinfo.output_height);
@@ -133,10 +141,11 @@ namespace {
         jpeg_start_decompress(&d->cinfo);
         while (d->cinfo.output_scanline < d->cinfo.output_height) {
             std::uint8_t* dst = d->pixels + d->stride * d->cinfo.output_scanline;
-            JSAMPROW rows[1] = { d->row };
+            JSAMPROW rows[1] = { d->direct ? dst : d->row };
             if (jpeg_read_scanlines(&d->cinfo, rows, 1) != 1)
                 break;
-            ConvertRow(d, dst);
+            if (!d->direct)
+                ConvertRow(d, dst);
         }
         jpeg_finish_decompress(&d->cinfo);
         return 0;
@@ -156,9 +165,9 @@ namespace {
     {
         if (setjmp(d->error.jump))
             return 1;
-        JSAMPROW rows[1] = { d->row };
+        JSAMPROW rows[1] = { d->direct ? dst : d->row };
         *got = jpeg_read_scanlines(&d->cinfo, rows, 1) == 1;
-        if (*got)
+        if (*got && !d->direct)
             ConvertRow(d, dst);
         return 0;
     }

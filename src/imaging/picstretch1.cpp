@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "imaging/picstretch1_simd.h"
@@ -127,6 +128,46 @@ void ApplyWeightLists(const std::uint8_t* input, std::ptrdiff_t inputStep,
     }
 }
 
+namespace {
+
+    // The value of the last set bit of a float's significand (0 for zero and subnormals, which
+    // the test below then refuses).
+    double LastBitValue(float value)
+    {
+        int exponent = 0;
+        const double significand = std::frexp(std::fabs(static_cast<double>(value)), &exponent);
+        if (value == 0.0f || std::fabs(value) < std::numeric_limits<float>::min())
+            return 0.0;
+        // significand * 2^24 is a whole number below 2^24; strip its trailing zero bits.
+        auto whole = static_cast<std::uint32_t>(std::ldexp(significand, 24));
+        int shift = 0;
+        while ((whole & 1U) == 0) {
+            whole >>= 1;
+            ++shift;
+        }
+        return std::ldexp(1.0, exponent - 24 + shift);
+    }
+
+    // Marks the entries of one list whose double sums are exact (see TFlatWeights).
+    bool MarkFusedEntries(const TWeightList& list, std::vector<std::uint8_t>& fused)
+    {
+        double smallestBit = std::numeric_limits<double>::infinity();
+        double magnitude = 0.0;
+        bool all = true;
+        for (const TWeight& entry : list) {
+            smallestBit = std::min(smallestBit, LastBitValue(entry.weight));
+            magnitude += std::fabs(static_cast<double>(entry.weight));
+            // 512 rather than 256 leaves room for the rounding of the sums and of this test.
+            const bool exact
+                = smallestBit > 0.0 && 512.0 * magnitude <= std::ldexp(smallestBit, 53);
+            fused.push_back(exact ? 1 : 0);
+            all = all && exact;
+        }
+        return all;
+    }
+
+} // namespace
+
 TFlatWeights::TFlatWeights(const TWeightLists& lists)
 {
     start.reserve(lists.size() + 1);
@@ -135,8 +176,10 @@ TFlatWeights::TFlatWeights(const TWeightLists& lists)
         for (const TWeight& entry : list) {
             index.push_back(entry.index);
             weight.push_back(entry.weight);
+            weightFloat.push_back(entry.weight);
         }
         start.push_back(static_cast<int>(index.size()));
+        fusable.push_back(MarkFusedEntries(list, fused) ? 1 : 0);
     }
 }
 
@@ -190,9 +233,12 @@ namespace {
             } else {
                 const TFlatWeights flat(columns);
                 const int blockRows = HorizontalBlockRows(level);
-                // Sixteen rows of doubles of one source row's bytes, 64-byte aligned.
-                std::vector<double> scratchStore(
-                    static_cast<std::size_t>(sw) * 3 * static_cast<std::size_t>(blockRows) + 8);
+                // One block of source rows turned on its side (bytes for AVX2, doubles for
+                // SSE2), 64-byte aligned.
+                const std::size_t perValue = level == TSimdLevel::Avx2 ? 1 : sizeof(double);
+                std::vector<double> scratchStore(static_cast<std::size_t>(sw) * 3
+                        * static_cast<std::size_t>(blockRows) * perValue / sizeof(double)
+                    + 16);
                 double* scratch = scratchStore.data();
                 while (reinterpret_cast<std::uintptr_t>(scratch) % 64 != 0)
                     ++scratch;
