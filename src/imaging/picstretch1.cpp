@@ -148,20 +148,38 @@ namespace {
         return std::ldexp(1.0, exponent - 24 + shift);
     }
 
-    // Marks the entries of one list whose double sums are exact (see TFlatWeights).
-    bool MarkFusedEntries(const TWeightList& list, std::vector<std::uint8_t>& fused)
+    // A threshold as a float no smaller than the exact value.
+    float RoundedUp(double value)
+    {
+        float rounded = static_cast<float>(value);
+        if (static_cast<double>(rounded) < value)
+            rounded = std::nextafter(rounded, std::numeric_limits<float>::infinity());
+        return rounded;
+    }
+
+    // The fused-operation thresholds of one list's entries (see TFlatWeights); true when every
+    // entry is always safe.
+    bool MarkFusedEntries(const TWeightList& list, std::vector<float>& fusedAbove)
     {
         double smallestBit = std::numeric_limits<double>::infinity();
-        double magnitude = 0.0;
+        double before = 0.0; // sum of the magnitudes of the earlier weights
         bool all = true;
         for (const TWeight& entry : list) {
-            smallestBit = std::min(smallestBit, LastBitValue(entry.weight));
-            magnitude += std::fabs(static_cast<double>(entry.weight));
-            // 512 rather than 256 leaves room for the rounding of the sums and of this test.
-            const bool exact
-                = smallestBit > 0.0 && 512.0 * magnitude <= std::ldexp(smallestBit, 53);
-            fused.push_back(exact ? 1 : 0);
-            all = all && exact;
+            const double w = std::fabs(static_cast<double>(entry.weight));
+            const double bit = LastBitValue(entry.weight);
+            smallestBit = std::min(smallestBit, bit);
+            const double magnitude = before + w;
+            float threshold = 0.0f;
+            if (!(smallestBit > 0.0 && 512.0 * magnitude <= std::ldexp(smallestBit, 53))) {
+                all = false;
+                if (bit > 0.0 && 1024.0 * before + 256.0 * w <= std::ldexp(bit, 53))
+                    threshold = RoundedUp(510.0 * w * std::ldexp(1.0, -28));
+                else
+                    threshold = RoundedUp(510.0 * w * std::ldexp(1.0, 27));
+                threshold = std::max(threshold, std::numeric_limits<float>::min());
+            }
+            fusedAbove.push_back(threshold);
+            before = magnitude;
         }
         return all;
     }
@@ -179,7 +197,7 @@ TFlatWeights::TFlatWeights(const TWeightLists& lists)
             weightFloat.push_back(entry.weight);
         }
         start.push_back(static_cast<int>(index.size()));
-        fusable.push_back(MarkFusedEntries(list, fused) ? 1 : 0);
+        fusable.push_back(MarkFusedEntries(list, fusedAbove) ? 1 : 0);
     }
 }
 

@@ -22,22 +22,28 @@ namespace parvula::imaging {
 // (exact, so the products stay those of the plain loops).
 //
 //
-// fused[e] tells whether entry e may be added with a single-precision fused multiply-add. The
-// plain loop rounds each sum to double and then to float; a fused float operation rounds the
-// exact sum once, which differs when the double lands exactly between two floats. That cannot
-// happen when the double sum is exact. Every product is a multiple of its weight's last-bit value
-// (a byte is a whole number) and every partial sum a multiple of the smallest such value g of
-// the entries so far (a float sum of multiples of g stays one); all of them stay below 256 times
-// the sum of the weights' magnitudes so far. So the sum of entry e is exact in double, and the
-// fused operation safe, whenever that bound is below 2^53 * g. A tiny weight (Lanczos3 near the
-// ends of its window) fails the test: its entry, and every later one when it comes first, is
-// added in double lanes instead. fusable[k] tells whether every entry of list k passes.
+// fusedAbove[e] tells when entry e may be added with a single-precision fused multiply-add: when
+// every running sum's magnitude is at least that value (0: always). The plain loop rounds each
+// sum to double and then to float; a fused float operation rounds the exact sum once, which
+// differs only when the double lands exactly between two floats, so the fused operation is safe
+// whenever the double sum is exact or the product cannot move the sum at all:
+// - Every product is a multiple of its weight's last-bit value b (a byte is a whole number) and
+//   every partial sum a multiple of the smallest such value g so far (a float sum of multiples
+//   of g stays one); all stay below 256 times the sum of the weights' magnitudes so far. Below
+//   2^53 * g the double sum is exact: always safe.
+// - A sum s of a float with exponent e is a multiple of 2^(e - 23); with the product a multiple
+//   of b and both far enough below 2^53 times the smaller of the two, the double sum is exact.
+//   Given the static bound, |s| >= 255 |w| 2^-28 is enough.
+// - When the product is below a quarter of the float spacing at s, both roundings give s:
+//   |s| >= 255 |w| 2^27 is enough.
+// Every threshold carries a factor 2 of room. fusable[k] tells whether every entry of list k is
+// always safe.
 struct TFlatWeights {
     std::vector<int> start;
     std::vector<int> index;
     std::vector<double> weight;
     std::vector<float> weightFloat;
-    std::vector<std::uint8_t> fused;
+    std::vector<float> fusedAbove;
     std::vector<std::uint8_t> fusable;
     explicit TFlatWeights(const TWeightLists& lists);
     int Count() const { return static_cast<int>(start.size()) - 1; }

@@ -108,18 +108,29 @@ namespace {
                 scratch[k * kRows + i] = r[i][k];
     }
 
-    // One destination pixel of sixteen rows: result[c][row]. Entries marked fused are added
-    // with float fused multiply-adds, the others in double lanes and rounded back to float.
+    // One destination pixel of sixteen rows: result[c][row]. An entry is added with float fused
+    // multiply-adds when every sum is at least its threshold in magnitude (TFlatWeights), else
+    // in double lanes and rounded back to float.
     PARVULA_TARGET_AVX2 void HorizontalPixel(const std::uint8_t* scratch, const int* index,
-        const float* weightFloat, const double* weight, const std::uint8_t* fused, int entries,
+        const float* weightFloat, const double* weight, const float* fusedAbove, int entries,
         std::int32_t (*result)[kRows])
     {
         __m256 sum[6];
         for (__m256& s : sum)
             s = _mm256_setzero_ps();
+        const __m256 magnitudeMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
         for (int e = 0; e < entries; ++e) {
             const std::uint8_t* p = scratch + index[e] * 3 * kRows;
-            if (fused[e]) {
+            bool fused = fusedAbove[e] == 0.0f;
+            if (!fused) {
+                __m256 smallest = _mm256_and_ps(sum[0], magnitudeMask);
+                for (int k = 1; k < 6; ++k)
+                    smallest = _mm256_min_ps(smallest, _mm256_and_ps(sum[k], magnitudeMask));
+                fused = _mm256_movemask_ps(
+                            _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[e]), _CMP_GE_OQ))
+                    == 0xFF;
+            }
+            if (fused) {
                 const __m256 w = _mm256_set1_ps(weightFloat[e]);
 #pragma GCC unroll 6
                 for (int k = 0; k < 6; ++k)
@@ -200,7 +211,7 @@ PARVULA_TARGET_AVX2 void HorizontalBlockAvx2(const std::uint8_t* const* rows, in
         const int first = weights.start[static_cast<std::size_t>(i)];
         const int entries = weights.start[static_cast<std::size_t>(i) + 1] - first;
         HorizontalPixel(bytes, weights.index.data() + first, weights.weightFloat.data() + first,
-            weights.weight.data() + first, weights.fused.data() + first, entries, result);
+            weights.weight.data() + first, weights.fusedAbove.data() + first, entries, result);
         for (int r = 0; r < count; ++r) {
             std::uint8_t* dst = out[r] + 3 * i;
             for (int c = 0; c < 3; ++c)
