@@ -247,6 +247,14 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
     if (pixelOffset < paletteStart || pixelOffset > size)
         Fail("Bilddaten liegen außerhalb der Datei");
 
+    // Uncompressed rows must all be present: checked before the bitmap takes its memory, so a
+    // header of a few bytes cannot make us reserve hundreds of megabytes.
+    const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
+    const std::uint64_t needed = stride * static_cast<std::uint64_t>(height);
+    if (!rle && needed > size - pixelOffset)
+        Fail("Bilddaten sind unvollständig (" + std::to_string(size - pixelOffset) + " von "
+            + std::to_string(needed) + " Bytes)");
+
     const int depth = bits <= 8 ? static_cast<int>(bits) : (bits == 32 && !fields ? 32 : 24);
     TBitmap bitmap(static_cast<int>(width), static_cast<int>(height), depth);
     if (bits <= 8) {
@@ -270,11 +278,6 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
         return bitmap;
     }
 
-    const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
-    const std::uint64_t needed = stride * static_cast<std::uint64_t>(height);
-    if (needed > available)
-        Fail("Bilddaten sind unvollständig (" + std::to_string(available) + " von "
-            + std::to_string(needed) + " Bytes)");
     if (pixelsEnd)
         *pixelsEnd = pixelOffset + static_cast<std::size_t>(needed);
 
