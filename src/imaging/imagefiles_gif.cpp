@@ -269,6 +269,17 @@ namespace {
             throw EImageError("GIF: die Bilder überschreiten zusammen die Grenze von "
                 + std::to_string(MaxGifTotalPixels / (1024 * 1024)) + " Megapixeln");
 
+        // An LZW code takes at least 2 bits and stands for at most 4,096 pixels: a frame larger
+        // than the rest of the file can hold is refused before its pixels take memory.
+        const TGifSource* source = static_cast<const TGifSource*>(gif->UserData);
+        const std::uint64_t remaining = source->size - source->pos;
+        if (static_cast<std::uint64_t>(desc.Width) * static_cast<std::uint64_t>(desc.Height)
+            > remaining * 4 * 4096)
+            throw EImageError("GIF: Bild " + std::to_string(graphic.m_frames.size() + 1) + " ("
+                + std::to_string(desc.Width) + " x " + std::to_string(desc.Height)
+                + ") ist größer, als die restlichen " + std::to_string(remaining)
+                + " Bytes der Datei enthalten können");
+
         TFrame frame;
         frame.left = desc.Left;
         frame.top = desc.Top;
