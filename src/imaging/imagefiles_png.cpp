@@ -26,6 +26,19 @@ namespace {
             | (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
     }
 
+    // The bytes of all IDAT chunks present in the file (a cut chunk counts what is there).
+    std::uint64_t ImageDataBytes(const TBytes& bytes)
+    {
+        std::uint64_t total = 0;
+        for (std::uint64_t at = 8; at + 8 <= bytes.size();) {
+            const std::uint64_t length = BigEndian32(bytes.data() + at);
+            if (std::memcmp(bytes.data() + at + 4, "IDAT", 4) == 0)
+                total += std::min<std::uint64_t>(length, bytes.size() - at - 8);
+            at += 12 + length;
+        }
+        return total;
+    }
+
     void PutBigEndian32(TBytes& out, std::uint32_t v)
     {
         out.push_back(static_cast<std::uint8_t>(v >> 24));
@@ -342,6 +355,16 @@ namespace {
             if (PngReadHeader(&m_state) == 1)
                 Fail();
             CheckImageSize(m_state.width, m_state.height, "PNG");
+            // Deflate expands data at most 1032 times: image data too short for the rows the
+            // header declares is refused before the rows take their memory.
+            const std::uint64_t compressed = ImageDataBytes(bytes);
+            const std::uint64_t packed
+                = (static_cast<std::uint64_t>(m_state.width) * m_state.bitDepth + 7) / 8
+                * m_state.height;
+            if (packed > (compressed + 1) * 1032)
+                throw EImageError("PNG: " + std::to_string(compressed)
+                    + " Bytes Bilddaten reichen nicht für " + std::to_string(m_state.width) + " x "
+                    + std::to_string(m_state.height) + " Pixel");
             auto graphic = std::make_unique<TPngGraphic>();
             TPngRaster& raster = graphic->m_raster;
             raster.width = m_state.width;
