@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "imaging/imagefiles.h"
 
@@ -122,11 +123,19 @@ namespace {
     // The nearest palette entry by squared distance in red, green and blue; on a tie the lowest
     // index wins. A small direct-mapped cache of exact colours spares most searches; it stores
     // the full colour, so a hit always gives the same answer as the search.
+    //
+    // The search itself looks only at the candidates of the colour's cell (a cube of 8 x 8 x 8
+    // values): the entries whose nearest point of the cell is no farther than the smallest
+    // farthest point of any entry. Every entry that can be nearest to a colour in the cell, ties
+    // included, is such a candidate, and candidates keep the palette's order, so the answer is
+    // the full search's. A cell's candidates are found when the cell is first needed.
     class TNearest {
     public:
         explicit TNearest(const std::vector<TRgb>& palette)
             : m_palette(palette)
             , m_cache(CacheSize, Entry { 0xFFFFFFFFu, 0 })
+            , m_cellFirst(CellCount, -1)
+            , m_cellCount(CellCount, 0)
         {
         }
 
@@ -136,16 +145,24 @@ namespace {
             Entry& slot = m_cache[(key ^ (key >> 11) ^ (key >> 19)) & (CacheSize - 1)];
             if (slot.key == key)
                 return slot.index;
+            const std::size_t cell = (static_cast<std::size_t>(r >> CellBits) << (2 * AxisBits))
+                | (static_cast<std::size_t>(g >> CellBits) << AxisBits)
+                | static_cast<std::size_t>(b >> CellBits);
+            if (m_cellFirst[cell] < 0)
+                FindCandidates(cell, r, g, b);
+            const std::uint8_t* candidate = m_candidates.data() + m_cellFirst[cell];
+            const std::uint8_t* end = candidate + m_cellCount[cell];
             int best = 0;
             int bestDistance = 0x7FFFFFFF;
-            for (std::size_t i = 0; i < m_palette.size(); ++i) {
-                const int dr = r - m_palette[i].r;
-                const int dg = g - m_palette[i].g;
-                const int db = b - m_palette[i].b;
+            for (; candidate != end; ++candidate) {
+                const TRgb& entry = m_palette[*candidate];
+                const int dr = r - entry.r;
+                const int dg = g - entry.g;
+                const int db = b - entry.b;
                 const int distance = dr * dr + dg * dg + db * db;
                 if (distance < bestDistance) {
                     bestDistance = distance;
-                    best = static_cast<int>(i);
+                    best = *candidate;
                     if (distance == 0)
                         break;
                 }
@@ -155,13 +172,51 @@ namespace {
         }
 
     private:
+        static constexpr int CellBits = 3;
+        static constexpr int AxisBits = 8 - CellBits;
+        static constexpr std::size_t CellCount = std::size_t { 1 } << (3 * AxisBits);
         static constexpr std::size_t CacheSize = 1 << 15;
         struct Entry {
             std::uint32_t key;
             int index;
         };
+
+        void FindCandidates(std::size_t cell, int r, int g, int b)
+        {
+            const int low[3] = { r >> CellBits << CellBits, g >> CellBits << CellBits,
+                b >> CellBits << CellBits };
+            constexpr int side = (1 << CellBits) - 1;
+            std::vector<int> nearest(m_palette.size());
+            int smallestFarthest = 0x7FFFFFFF;
+            for (std::size_t i = 0; i < m_palette.size(); ++i) {
+                const int value[3] = { m_palette[i].r, m_palette[i].g, m_palette[i].b };
+                int near = 0;
+                int far = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const int below = low[c] - value[c]; // > 0: the entry lies below the cell
+                    const int above = value[c] - (low[c] + side); // > 0: above it
+                    const int inside = below > 0 ? below : above > 0 ? above : 0;
+                    near += inside * inside;
+                    const int toLow = value[c] - low[c];
+                    const int toHigh = value[c] - (low[c] + side);
+                    const int farthest = std::max(toLow * toLow, toHigh * toHigh);
+                    far += farthest;
+                }
+                nearest[i] = near;
+                smallestFarthest = std::min(smallestFarthest, far);
+            }
+            m_cellFirst[cell] = static_cast<int>(m_candidates.size());
+            for (std::size_t i = 0; i < m_palette.size(); ++i)
+                if (nearest[i] <= smallestFarthest)
+                    m_candidates.push_back(static_cast<std::uint8_t>(i));
+            m_cellCount[cell] = static_cast<int>(m_candidates.size()) - m_cellFirst[cell];
+        }
+
         const std::vector<TRgb>& m_palette;
         std::vector<Entry> m_cache;
+        std::vector<int> m_cellFirst; // -1 until the cell's candidates are known
+        std::vector<int> m_cellCount;
+        std::vector<std::uint8_t> m_candidates;
     };
 
     // Errors of small magnitude pass unchanged, larger ones are damped and capped at 32, so that
