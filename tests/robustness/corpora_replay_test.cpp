@@ -249,3 +249,35 @@ TEST(CorporaReplay, ValidFilesDecodeMatchTheirReferencesFitAndEncode) { ReplayFo
 TEST(CorporaReplay, InvalidFilesDecodeOrFailCleanly) { ReplayFolder("invalid/"); }
 
 TEST(CorporaReplay, FuzzSeedsDecodeOrFailCleanly) { ReplayFolder("fuzz-seeds/"); }
+
+// The hostile fixtures kept with the tests (fuzzer findings among them): each decodes or fails
+// with our error, in a child, without a crash, hang or allocation without bound.
+TEST(CorporaReplay, FixturesDecodeOrFailCleanly)
+{
+    int replayed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(TestDataDir())) {
+        const std::string ext = entry.path().extension().string();
+        if (ext != ".bmp" && ext != ".jpg" && ext != ".png" && ext != ".gif" && ext != ".ico")
+            continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        const TChildResult r = RunInChild(
+            [&]() -> std::string {
+                TPicture picture;
+                try {
+                    LoadFromFile(picture, entry.path());
+                    FitToBox(picture, 64, 64, true, 0, 6);
+                    for (const char* out : { "out.bmp", "out.jpg", "out.png", "out.gif" })
+                        EncodeByExtension(picture, out);
+                } catch (const EImageError& error) {
+                    return std::string("refused: ") + error.what();
+                }
+                return "decoded";
+            },
+            GuardSeconds(20));
+        EXPECT_TRUE(r.finished && r.exitCode == 0) << r.Describe();
+        EXPECT_TRUE(r.text == "decoded" || r.text.rfind("refused: ", 0) == 0) << r.text;
+        EXPECT_LT(r.peakKiB, 2 * 1024 * 1024) << r.Describe();
+        ++replayed;
+    }
+    EXPECT_GT(replayed, 0);
+}
