@@ -169,13 +169,14 @@ namespace {
         return true;
     }
 
-    // "[name]" with blanks around allowed; the name is what lies between the brackets.
+    // "[name]" with blanks around allowed; the name is what lies between the first "[" and the
+    // last "]", so a name that holds "]" itself is found again.
     bool SectionOfLine(const QString& line, QString& name)
     {
         const QString t = TrimBlanks(line);
         if (!t.startsWith(u'['))
             return false;
-        const qsizetype close = t.indexOf(u']');
+        const qsizetype close = t.lastIndexOf(u']');
         name = TrimBlanks(close < 0 ? t.mid(1) : t.mid(1, close - 1));
         return true;
     }
@@ -199,9 +200,12 @@ namespace {
     // Line index of the section's header, or -1. The first section of that name counts.
     qsizetype FindSection(const QStringList& lines, const QString& section)
     {
+        // Header names are read trimmed, so the name asked for is trimmed too: a profile name
+        // typed with a blank at its end must find the section it was saved under.
+        const QString wanted = TrimBlanks(section);
         QString name;
         for (qsizetype i = 0; i < lines.size(); ++i) {
-            if (SectionOfLine(lines.at(i), name) && SameName(name, section))
+            if (SectionOfLine(lines.at(i), name) && SameName(name, wanted))
                 return i;
         }
         return -1;

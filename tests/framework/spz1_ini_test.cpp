@@ -55,6 +55,22 @@ TEST_F(IniStore, ReadsLenientlyAndFallsBackToTheDefault)
     EXPECT_EQ(ReadSetting("OTHER", "HEIGHT", "d"), "5");
 }
 
+TEST_F(IniStore, SectionNamesWithTrailingBlanksOrBracketsAreFoundAgain)
+{
+    // Profile names are typed by users: "Small " and "a]b" must each stay one section.
+    for (const QString section : { QStringLiteral("Profil_Small "), QStringLiteral("Profil_a]b") }) {
+        WriteSetting(section, "Width", "10");
+        WriteSetting(section, "Height", "20");
+        EXPECT_EQ(ReadSetting(section, "Width", "d"), "10") << section.toStdString();
+        EXPECT_EQ(ReadSetting(section, "Height", "d"), "20") << section.toStdString();
+    }
+    QStringList names;
+    ListSections(ReadSettingsLines(m_path), names, true);
+    // One header each, however often they were written.
+    ASSERT_EQ(names.size(), 2);
+    EXPECT_EQ(names.at(0), "Profil_Small ");
+}
+
 TEST_F(IniStore, LongValuesReadBackAs2047Characters)
 {
     const QString value(3000, u'v');
