@@ -264,6 +264,10 @@ TEST(Drop, LinkCyclesFifosAndUnreadableFoldersNeverStopTheWalk)
     if (::geteuid() == 0)
         expected.insert(1, "d/locked/c.jpg");
     EXPECT_EQ(t.Relative(list), expected);
-    EXPECT_TRUE(r.notice.isEmpty());
+    // A folder that could not be read is named in the notice; the walk went on past it.
+    if (::geteuid() == 0)
+        EXPECT_TRUE(r.notice.isEmpty()) << r.notice.toStdString();
+    else
+        EXPECT_TRUE(r.notice.contains(QStringLiteral("locked"))) << r.notice.toStdString();
 }
 #endif
