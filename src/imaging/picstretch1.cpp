@@ -251,9 +251,10 @@ namespace {
             } else {
                 const TFlatWeights flat(columns);
                 const int blockRows = HorizontalBlockRows(level);
-                // One block of source rows turned on its side (bytes for AVX2, doubles for
+                // One block of source rows turned on its side (floats for AVX2, doubles for
                 // SSE2), 64-byte aligned.
-                const std::size_t perValue = level == TSimdLevel::Avx2 ? 1 : sizeof(double);
+                const std::size_t perValue
+                    = level == TSimdLevel::Avx2 ? sizeof(float) : sizeof(double);
                 std::vector<double> scratchStore(static_cast<std::size_t>(sw) * 3
                         * static_cast<std::size_t>(blockRows) * perValue / sizeof(double)
                     + 16);

@@ -54,7 +54,7 @@ int HorizontalBlockRows(TSimdLevel level);
 
 // Horizontal pass over a block of count rows (count <= HorizontalBlockRows): out[r] receives
 // weights.Count() pixels computed from rows[r] (sourceWidth pixels). scratch is 64-byte aligned
-// and holds sourceWidth * 3 * HorizontalBlockRows values: doubles for SSE2, bytes for AVX2.
+// and holds sourceWidth * 3 * HorizontalBlockRows values: doubles for SSE2, floats for AVX2.
 void HorizontalBlockSse2(const std::uint8_t* const* rows, int count, int sourceWidth,
     const TFlatWeights& weights, std::uint8_t* const* out, double* scratch);
 void HorizontalBlockAvx2(const std::uint8_t* const* rows, int count, int sourceWidth,

@@ -1,5 +1,5 @@
-// The resampler's pixel loops with AVX2 and FMA: sixteen rows (horizontal pass) or up to
-// sixty-four bytes of a row (vertical pass) side by side.
+// The resampler's pixel loops with AVX2 and FMA: sixteen rows (horizontal pass, the block turned
+// on its side as floats) or up to sixty-four bytes of a row (vertical pass) side by side.
 //
 // Exactness: a list whose sums are all exact in double (TFlatWeights::fusable) is summed with
 // float fused multiply-adds, which then round exactly as the plain loop does. Every other list
@@ -62,10 +62,18 @@ namespace {
             _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
     }
 
-    // Byte k of the sixteen rows goes to scratch[k * 16 .. k * 16 + 15]: sixteen rows of a
-    // channel are then one 16-byte load.
+    // Stores 16 bytes (one byte position of the sixteen rows) as 16 floats.
+    PARVULA_TARGET_AVX2 inline void StoreAsFloats(float* out, __m128i bytes)
+    {
+        _mm256_store_ps(out, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes)));
+        _mm256_store_ps(
+            out + 8, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8))));
+    }
+
+    // Byte k of the sixteen rows goes to scratch[k * 16 .. k * 16 + 15] as floats: sixteen rows
+    // of a channel are then two 8-float loads, converted once for every entry that reads them.
     PARVULA_TARGET_AVX2 void Transpose(
-        const std::uint8_t* const* rows, int count, int bytes, std::uint8_t* scratch)
+        const std::uint8_t* const* rows, int count, int bytes, float* scratch)
     {
         const std::uint8_t* r[kRows];
         for (int i = 0; i < kRows; ++i)
@@ -93,14 +101,11 @@ namespace {
                 const __m128i b01hi = _mm_unpackhi_epi32(u[0], u[1]);
                 const __m128i b23lo = _mm_unpacklo_epi32(u[2], u[3]);
                 const __m128i b23hi = _mm_unpackhi_epi32(u[2], u[3]);
-                std::uint8_t* out = scratch + (k + 4 * g) * kRows;
-                _mm_store_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(b01lo, b23lo));
-                _mm_store_si128(
-                    reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi64(b01lo, b23lo));
-                _mm_store_si128(
-                    reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi64(b01hi, b23hi));
-                _mm_store_si128(
-                    reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi64(b01hi, b23hi));
+                float* out = scratch + (k + 4 * g) * kRows;
+                StoreAsFloats(out, _mm_unpacklo_epi64(b01lo, b23lo));
+                StoreAsFloats(out + 16, _mm_unpackhi_epi64(b01lo, b23lo));
+                StoreAsFloats(out + 32, _mm_unpacklo_epi64(b01hi, b23hi));
+                StoreAsFloats(out + 48, _mm_unpackhi_epi64(b01hi, b23hi));
             }
         }
         for (; k < bytes; ++k)
@@ -111,46 +116,77 @@ namespace {
     // One destination pixel of sixteen rows: result[c][row]. An entry is added with float fused
     // multiply-adds when every sum is at least its threshold in magnitude (TFlatWeights), else
     // in double lanes and rounded back to float.
-    PARVULA_TARGET_AVX2 void HorizontalPixel(const std::uint8_t* scratch, const int* index,
+    // Adds one entry to the six sums in double lanes, rounding back to float: the plain loop.
+    PARVULA_TARGET_AVX2 void AddInDouble(const float* p, double weight, __m256* sum)
+    {
+        const __m256d w = _mm256_set1_pd(weight);
+        for (int k = 0; k < 6; ++k) {
+            const __m256d lo = RoundToFloat(_mm256_fmadd_pd(_mm256_cvtps_pd(_mm_load_ps(p + 8 * k)),
+                w, _mm256_cvtps_pd(_mm256_castps256_ps128(sum[k]))));
+            const __m256d hi
+                = RoundToFloat(_mm256_fmadd_pd(_mm256_cvtps_pd(_mm_load_ps(p + 8 * k + 4)), w,
+                    _mm256_cvtps_pd(_mm256_extractf128_ps(sum[k], 1))));
+            sum[k] = _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
+        }
+    }
+
+    PARVULA_TARGET_AVX2 void HorizontalPixel(const float* scratch, const int* index,
         const float* weightFloat, const double* weight, const float* fusedAbove, int entries,
         std::int32_t (*result)[kRows])
     {
-        __m256 sum[6];
-        for (__m256& s : sum)
-            s = _mm256_setzero_ps();
+        // Six named sums, so that the compiler keeps them in registers through the hot loop.
+        __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0;
         const __m256 magnitudeMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-        for (int e = 0; e < entries; ++e) {
-            const std::uint8_t* p = scratch + index[e] * 3 * kRows;
-            bool fused = fusedAbove[e] == 0.0f;
-            if (!fused) {
-                __m256 smallest = _mm256_and_ps(sum[0], magnitudeMask);
-                for (int k = 1; k < 6; ++k)
-                    smallest = _mm256_min_ps(smallest, _mm256_and_ps(sum[k], magnitudeMask));
-                fused = _mm256_movemask_ps(
-                            _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[e]), _CMP_GE_OQ))
-                    == 0xFF;
-            }
-            if (fused) {
+        int e = 0;
+        for (;;) {
+            // A run of entries that are always safe to fuse: most of every list.
+            for (; e < entries && fusedAbove[e] == 0.0f; ++e) {
+                const float* p = scratch + index[e] * 3 * kRows;
                 const __m256 w = _mm256_set1_ps(weightFloat[e]);
-#pragma GCC unroll 6
-                for (int k = 0; k < 6; ++k)
-                    sum[k] = _mm256_fmadd_ps(LoadEightBytes(p + 8 * k), w, sum[k]);
-            } else {
-                const __m256d w = _mm256_set1_pd(weight[e]);
-#pragma GCC unroll 6
-                for (int k = 0; k < 6; ++k) {
-                    const __m256d lo = RoundToFloat(_mm256_fmadd_pd(LoadFourBytes(p + 8 * k), w,
-                        _mm256_cvtps_pd(_mm256_castps256_ps128(sum[k]))));
-                    const __m256d hi = RoundToFloat(_mm256_fmadd_pd(LoadFourBytes(p + 8 * k + 4), w,
-                        _mm256_cvtps_pd(_mm256_extractf128_ps(sum[k], 1))));
-                    sum[k] = _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
-                }
+                s0 = _mm256_fmadd_ps(_mm256_load_ps(p), w, s0);
+                s1 = _mm256_fmadd_ps(_mm256_load_ps(p + 8), w, s1);
+                s2 = _mm256_fmadd_ps(_mm256_load_ps(p + 16), w, s2);
+                s3 = _mm256_fmadd_ps(_mm256_load_ps(p + 24), w, s3);
+                s4 = _mm256_fmadd_ps(_mm256_load_ps(p + 32), w, s4);
+                s5 = _mm256_fmadd_ps(_mm256_load_ps(p + 40), w, s5);
             }
+            if (e >= entries)
+                break;
+            // An entry that is safe to fuse only when every sum is large enough.
+            const float* p = scratch + index[e] * 3 * kRows;
+            __m256 smallest
+                = _mm256_min_ps(_mm256_and_ps(s0, magnitudeMask), _mm256_and_ps(s1, magnitudeMask));
+            smallest = _mm256_min_ps(smallest,
+                _mm256_min_ps(_mm256_and_ps(s2, magnitudeMask), _mm256_and_ps(s3, magnitudeMask)));
+            smallest = _mm256_min_ps(smallest,
+                _mm256_min_ps(_mm256_and_ps(s4, magnitudeMask), _mm256_and_ps(s5, magnitudeMask)));
+            if (_mm256_movemask_ps(
+                    _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[e]), _CMP_GE_OQ))
+                == 0xFF) {
+                const __m256 w = _mm256_set1_ps(weightFloat[e]);
+                s0 = _mm256_fmadd_ps(_mm256_load_ps(p), w, s0);
+                s1 = _mm256_fmadd_ps(_mm256_load_ps(p + 8), w, s1);
+                s2 = _mm256_fmadd_ps(_mm256_load_ps(p + 16), w, s2);
+                s3 = _mm256_fmadd_ps(_mm256_load_ps(p + 24), w, s3);
+                s4 = _mm256_fmadd_ps(_mm256_load_ps(p + 32), w, s4);
+                s5 = _mm256_fmadd_ps(_mm256_load_ps(p + 40), w, s5);
+            } else {
+                __m256 sum[6] = { s0, s1, s2, s3, s4, s5 };
+                AddInDouble(p, weight[e], sum);
+                s0 = sum[0];
+                s1 = sum[1];
+                s2 = sum[2];
+                s3 = sum[3];
+                s4 = sum[4];
+                s5 = sum[5];
+            }
+            ++e;
         }
-        // sum[k] holds channel k / 2, rows 8 * (k % 2) .. 8 * (k % 2) + 7.
+        // Sum k holds channel k / 2, rows 8 * (k % 2) .. 8 * (k % 2) + 7.
+        const __m256 sums[6] = { s0, s1, s2, s3, s4, s5 };
         for (int k = 0; k < 6; ++k)
             _mm256_storeu_si256(
-                reinterpret_cast<__m256i*>(result[k / 2] + 8 * (k % 2)), SumsToInts(sum[k]));
+                reinterpret_cast<__m256i*>(result[k / 2] + 8 * (k % 2)), SumsToInts(sums[k]));
     }
 
     template <int NV>
@@ -203,14 +239,14 @@ namespace {
 PARVULA_TARGET_AVX2 void HorizontalBlockAvx2(const std::uint8_t* const* rows, int count,
     int sourceWidth, const TFlatWeights& weights, std::uint8_t* const* out, double* scratch)
 {
-    auto* bytes = reinterpret_cast<std::uint8_t*>(scratch);
-    Transpose(rows, count, sourceWidth * 3, bytes);
+    auto* values = reinterpret_cast<float*>(scratch);
+    Transpose(rows, count, sourceWidth * 3, values);
     const int dw = weights.Count();
     alignas(32) std::int32_t result[3][kRows];
     for (int i = 0; i < dw; ++i) {
         const int first = weights.start[static_cast<std::size_t>(i)];
         const int entries = weights.start[static_cast<std::size_t>(i) + 1] - first;
-        HorizontalPixel(bytes, weights.index.data() + first, weights.weightFloat.data() + first,
+        HorizontalPixel(values, weights.index.data() + first, weights.weightFloat.data() + first,
             weights.weight.data() + first, weights.fusedAbove.data() + first, entries, result);
         for (int r = 0; r < count; ++r) {
             std::uint8_t* dst = out[r] + 3 * i;
