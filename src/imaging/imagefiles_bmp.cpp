@@ -267,6 +267,10 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
             const std::uint8_t* e = data + paletteStart + k * paletteEntrySize;
             bitmap.Palette()[k] = TRgb { e[0], e[1], e[2] };
         }
+        // The palette is as long as the file's: a GIF written from it gets a table of that
+        // size, and its transparent colour is never found among entries the file never had.
+        if (entries > 0)
+            bitmap.Palette().resize(entries);
     }
 
     const std::uint8_t* pixels = data + pixelOffset;

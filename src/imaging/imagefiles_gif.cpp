@@ -381,10 +381,17 @@ TBytes EncodeGifBytes(const TBitmap& bitmap)
     if (bitmap.IsPaletted()) {
         palette = bitmap.Palette();
         searchable = palette.size();
+        std::size_t used = 0;
         for (int y = 0; y < frame.height; ++y)
-            for (int x = 0; x < frame.width; ++x)
+            for (int x = 0; x < frame.width; ++x) {
+                const int index = bitmap.PixelIndex(x, y);
+                used = std::max(used, static_cast<std::size_t>(index) + 1);
                 frame.pixels[static_cast<std::size_t>(y) * frame.width + x]
-                    = static_cast<std::uint8_t>(bitmap.PixelIndex(x, y));
+                    = static_cast<std::uint8_t>(index);
+            }
+        // A pixel whose index lies past a short palette shows black, as it is drawn here.
+        if (palette.size() < used)
+            palette.resize(used, TRgb {});
     } else {
         std::optional<TBitmap> converted;
         if (bitmap.BitsPerPixel() != 24) {
