@@ -409,13 +409,10 @@ int RunBatch(TBatchRun& run, const QStringList& entries, const TBatchProgress& p
     int next = 0;
     bool stopped = false;
     std::exception_ptr failure;
+    int failureIndex = 0;
     int created = 0;
     for (;;) {
         while (!stopped && next < entries.size() && inFlight.size() < maxInFlight) {
-            if (proceed && !proceed(next, entries.at(next))) {
-                stopped = true;
-                break;
-            }
             // Settings are read here, on the calling thread, as the window reads its controls.
             TInFlight item { next, {}, std::make_shared<TBatchRun::TProduced>(), {} };
             try {
@@ -424,6 +421,7 @@ int RunBatch(TBatchRun& run, const QStringList& entries, const TBatchProgress& p
                 // Raised once the files before this one are published, where the one-file run
                 // would raise it.
                 failure = std::current_exception();
+                failureIndex = next;
                 stopped = true;
                 break;
             }
@@ -442,11 +440,16 @@ int RunBatch(TBatchRun& run, const QStringList& entries, const TBatchProgress& p
             ++next;
         }
         if (inFlight.empty()) {
-            if (failure)
+            if (failure && !(proceed && !proceed(failureIndex, entries.at(failureIndex))))
                 std::rethrow_exception(failure);
             break;
         }
         TInFlight& first = inFlight.front();
+        // Asked just before the file is published, so a stop request that arrives while the
+        // files before it are published ends the run with nothing more written; the work done
+        // ahead for this and later files is dropped.
+        if (proceed && !proceed(first.index, entries.at(first.index)))
+            break;
         first.done.wait();
         // Files before this one are published; a failure here ends the run, and the workers'
         // results for later files are dropped unwritten.

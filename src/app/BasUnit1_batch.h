@@ -116,9 +116,10 @@ using TBatchContinue = std::function<bool(int index, const QString& source)>;
 
 // Processes the entries in order and returns how many files were created. The first failing
 // file ends the run with its error; files written before it stay, nothing after it is written.
-// With more than one job several files are loaded and resized at once; proceed, the settings
-// and progress are still called on the calling thread, proceed before a file is started and
-// progress after it is published, in list order.
+// With more than one job several files are loaded and resized at once, their settings read a few
+// files ahead; the settings, proceed and progress are still called on the calling thread and in
+// list order, proceed just before a file is published (false: nothing more is written) and
+// progress after it.
 int RunBatch(TBatchRun& run, const QStringList& entries, const TBatchProgress& progress = {},
     const TBatchContinue& proceed = {});
 
