@@ -66,6 +66,7 @@ def main():
     parser.add_argument("--count", type=int, default=40)
     parser.add_argument("--cli", required=True)
     parser.add_argument("--decode", required=True)
+    parser.add_argument("--fit", required=True)
     parser.add_argument("--docs", required=True)
     args = parser.parse_args()
 
@@ -99,6 +100,16 @@ def main():
         return run
 
     tools = [("parvula-cli " + k, parvula(k)) for k in KERNELS]
+    fit_bin = os.path.abspath(args.fit)
+
+    def in_process(index):
+        def run(path, size):
+            out = subprocess.run([fit_bin, str(index), path], capture_output=True, text=True, check=True)
+            return float(out.stdout.split()[0]), None
+        return run
+    # The same job without process start-up and file reading, as the decode-only floor is timed.
+    tools += [("FitToBox + encode in-process, lanczos3", in_process(6)),
+              ("FitToBox + encode in-process, box", in_process(1))]
     skipped = []
     convert = imagemagick_convert()
     if convert:
@@ -238,7 +249,9 @@ def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start
     add("- The floor: libjpeg decoding the file from memory with the library's defaults, rows "
         "discarded, timed inside the process (`bench/decode_only.cpp`). The other tools are "
         "timed as whole processes (start-up, reading and writing the files included), except "
-        "Pillow, which is timed inside the harness's own process.")
+        "Pillow, which is timed inside the harness's own process, and the two in-process rows "
+        "(`bench/fit_inprocess.cpp`: FitToBox and the JPEG encoder on a loaded picture, timed "
+        "like the floor).")
     for note in skipped:
         add("- Skipped: %s." % note)
     add("")
@@ -278,7 +291,7 @@ def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start
     lanczos = by_name["parvula-cli lanczos3"][2]
     box = by_name["parvula-cli box"][2]
     triangle = by_name["parvula-cli triangle"][2]
-    others = [r for r in rows if not r[0].startswith("parvula") and r[0] != "libjpeg decode only"]
+    others = [r for r in rows if not r[0].startswith(("parvula", "FitToBox")) and r[0] != "libjpeg decode only"]
     add("| Target | Measured | Met |")
     add("|---|---|---|")
     add("| Lanczos3, one worker, median <= 1.3 x decode | %.2f x | %s |" % (lanczos, "yes" if lanczos <= 1.3 else "no"))
@@ -334,7 +347,7 @@ def draw_chart(path, rows):
               "(fit into 200 x 200, JPEG q90)", fill="black")
     for i, (name, _, ratio, _, _) in enumerate(rows):
         y = top + i * (bar_height + gap)
-        colour = (40, 110, 200) if name.startswith("parvula") else (
+        colour = (40, 110, 200) if name.startswith("parvula") else (90, 160, 230) if name.startswith("FitToBox") else (
             (120, 120, 120) if name.startswith("libjpeg") else (220, 120, 40))
         draw.text((10, y + 5), name, fill="black")
         draw.rectangle([left, y, left + ratio * scale, y + bar_height], fill=colour)

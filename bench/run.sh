@@ -24,10 +24,11 @@ if [ ! -f "$BUILD/build.ninja" ]; then
 elif ! grep -q '^PARVULA_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt"; then
   flock "$LOCK" cmake "$BUILD" -DPARVULA_BENCH=ON
 fi
-flock "$LOCK" cmake --build "$BUILD" -j2 --target parvula-cli parvula-bench-decode
+flock "$LOCK" cmake --build "$BUILD" -j2 --target parvula-cli parvula-bench-decode parvula-bench-fit
 
 # Pillow comes with Debian's python3-pil; the harness draws the chart with it too.
 PYTHON=/usr/bin/python3
 [ -x "$PYTHON" ] || PYTHON=python3
 exec "$PYTHON" "$ROOT/bench/compare.py" --photos "$CORPUS" --count "$COUNT" \
-  --cli "$BUILD/bin/parvula-cli" --decode "$BUILD/bin/parvula-bench-decode" --docs "$ROOT/docs"
+  --cli "$BUILD/bin/parvula-cli" --decode "$BUILD/bin/parvula-bench-decode" \
+  --fit "$BUILD/bin/parvula-bench-fit" --docs "$ROOT/docs"
