@@ -20,9 +20,11 @@ BOX = 200
 QUALITY = 90
 
 
-def peak_kib(path):
+def read_usage(path):
+    """Peak resident KiB and processor seconds (user + system) written by /usr/bin/time."""
     with open(path) as f:
-        return int(f.read().split()[-1])
+        kib, user, system = f.read().split()[-3:]
+    return int(kib), float(user) + float(system)
 
 
 class Runner:
@@ -32,13 +34,14 @@ class Runner:
 
     def process(self, cmd):
         """Wall time and peak resident memory of one process."""
-        full = ["/usr/bin/time", "-f", "%M", "-o", self.memfile] + cmd
+        full = ["/usr/bin/time", "-f", "%M %U %S", "-o", self.memfile] + cmd
         start = time.perf_counter()
         done = subprocess.run(full, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         seconds = time.perf_counter() - start
         if done.returncode != 0:
             raise RuntimeError("%s failed: %s" % (" ".join(cmd), done.stderr.decode(errors="replace")))
-        return seconds, peak_kib(self.memfile)
+        kib, self.cpu = read_usage(self.memfile)
+        return seconds, kib
 
 
 def imagemagick_convert():
@@ -178,6 +181,7 @@ def main():
     # Throughput with one worker and with two: the whole sample in one run, alternating.
     print("jobs 1 against jobs 2 ...", flush=True)
     parallel = {1: [], 2: []}
+    busy = {1: [], 2: []}  # processor seconds per wall second: how many cores the run got
     loads = []
 
     def clean():
@@ -191,6 +195,7 @@ def main():
             seconds, _ = runner.process([cli, "--quiet", "--filter", "lanczos3", "--width", str(BOX), "--height", str(BOX),
                                          "--format", "jpg", "--quality", str(QUALITY), "--jobs", str(jobs), sample])
             parallel[jobs].append(seconds)
+            busy[jobs].append(runner.cpu / seconds)
     clean()
     one, two = statistics.median(parallel[1]), statistics.median(parallel[2])
 
@@ -209,8 +214,9 @@ def main():
     load_end = os.getloadavg()
     shutil.rmtree(work)
 
+    cores = {jobs: statistics.median(values) for jobs, values in busy.items()}
     write_report(args.docs, rows, skipped, photos, sizes, one, two, loads, load_start, load_end,
-                 largest, peak_largest, gif_times, started)
+                 largest, peak_largest, gif_times, started, cores)
 
 
 def machine():
@@ -227,7 +233,7 @@ def machine():
 
 
 def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start, load_end,
-                 largest, peak_largest, gif_times, started):
+                 largest, peak_largest, gif_times, started, cores):
     os.makedirs(docs, exist_ok=True)
     by_name = {r[0]: r for r in rows}
     megapixels = sorted(w * h / 1e6 for w, h in sizes.values())
@@ -272,10 +278,13 @@ def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start
     add("`parvula-cli --jobs N` over the whole sample (Lanczos3, same job), three runs each, "
         "alternating; load average (1 min) before the runs: %s." % ", ".join("%.2f" % l for l in loads))
     add("")
-    add("| Workers | median s for %d photos | photos per second | throughput against one worker |" % len(photos))
-    add("|---:|---:|---:|---:|")
-    add("| 1 | %.2f | %.2f | 1.00 |" % (one, len(photos) / one))
-    add("| 2 | %.2f | %.2f | %.2f |" % (two, len(photos) / two, one / two))
+    add("| Workers | median s for %d photos | photos per second | throughput against one worker | cores used (processor s per s) |" % len(photos))
+    add("|---:|---:|---:|---:|---:|")
+    add("| 1 | %.2f | %.2f | 1.00 | %.2f |" % (one, len(photos) / one, cores[1]))
+    add("| 2 | %.2f | %.2f | %.2f | %.2f |" % (two, len(photos) / two, one / two, cores[2]))
+    add("")
+    add("Two workers can only be as fast as the cores they get: the last column shows how much "
+        "processor time each run received per second of wall time.")
     add("")
     add("## Memory and GIF output")
     add("")
