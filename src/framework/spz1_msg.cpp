@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -39,6 +40,23 @@ namespace {
         return ApplicationTitle();
     }
 
+    // Tells a box closed through its window (the close box) from one answered by a button:
+    // the former is neither Yes, No nor OK.
+    class TMessageBox : public QMessageBox {
+    public:
+        bool ClosedWithoutAnswer() const { return m_closed; }
+
+    protected:
+        void closeEvent(QCloseEvent* event) override
+        {
+            QMessageBox::closeEvent(event);
+            m_closed = event->isAccepted();
+        }
+
+    private:
+        bool m_closed = false;
+    };
+
     QMessageBox::Icon IconOf(TMsgKind kind)
     {
         switch (kind) {
@@ -58,7 +76,7 @@ namespace {
 
     int RealBox(const TMsgRequest& request)
     {
-        QMessageBox box;
+        TMessageBox box;
         box.setWindowTitle(request.caption);
         box.setIcon(IconOf(request.kind));
         // Plain text: messages carry file names, which must never be read as markup. The label
@@ -85,7 +103,7 @@ namespace {
                                                          : nullptr;
         if (def)
             box.setDefaultButton(def);
-        // Escape answers No in a question and OK in an OK box, like the close button does.
+        // Escape answers No in a question and OK in an OK box.
         if (no)
             box.setEscapeButton(no);
         else if (ok)
@@ -99,6 +117,8 @@ namespace {
         }
         box.exec();
 
+        if (box.ClosedWithoutAnswer())
+            return mrCancel;
         const auto* clicked = box.clickedButton();
         if (clicked && clicked == yes)
             return mrYes;

@@ -180,6 +180,22 @@ TEST(MsgDialog, RealBoxAnswersEnterWithYesAndEscapeWithNo)
     EXPECT_EQ(seenOk.text, QStringLiteral("<b>a</b>\nb"));
 }
 
+TEST(MsgDialog, ClosingTheBoxItselfGivesCancel)
+{
+    for (const int buttons : { int(mbYes | mbNo), int(mbOK) }) {
+        QTimer::singleShot(0, [] {
+            QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+            QApplication::activeModalWidget()->close();
+        });
+        EXPECT_EQ(MsgDialog(QStringLiteral("x"), TMsgKind::Confirmation, buttons), mrCancel);
+    }
+    QTimer::singleShot(0, [] {
+        QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+        QApplication::activeModalWidget()->close();
+    });
+    EXPECT_FALSE(ShowMsg(QStringLiteral("Save as Small"), QStringLiteral("?")));
+}
+
 TEST(ErrorReport, AppendsAFullStopUnlessTheLastCodeIsAtMost46)
 {
     const struct {
