@@ -409,12 +409,6 @@ void TForm1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TForm1::moveEvent(QMoveEvent* event)
-{
-    QWidget::moveEvent(event);
-    emit Moved();
-}
-
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
     // Only a click opens the picker or a link: focus arriving by keyboard does not.

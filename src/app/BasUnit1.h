@@ -101,15 +101,12 @@ public:
     void btDelClick();
 
 signals:
-    // Every move of the window; the information panel follows it.
-    void Moved();
     // After each file a batch run has written: how many so far, of how many entries.
     void BatchFileDone(int done, int total);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

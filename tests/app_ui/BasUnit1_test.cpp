@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
@@ -315,14 +314,6 @@ TEST_F(MainWindowTest, CopyPutsEveryEntryWithCrLfOnTheClipboardAndClearEmptiesTh
     QGuiApplication::clipboard()->setText(QStringLiteral("old"));
     QTest::mouseClick(Form1->btCopy, Qt::LeftButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
-}
-
-TEST_F(MainWindowTest, MovingTheWindowNotifiesTheInformationPanel)
-{
-    Show();
-    QSignalSpy moved(Form1, &TForm1::Moved);
-    Form1->move(40, 30);
-    QTRY_VERIFY(moved.count() >= 1);
 }
 
 TEST_F(MainWindowTest, AnErrorInAHandlerBecomesOneBoxAndTheWindowStaysUsable)
