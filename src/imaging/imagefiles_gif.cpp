@@ -35,7 +35,9 @@ namespace {
         TGifSource* source = static_cast<TGifSource*>(gif->UserData);
         const std::size_t n
             = std::min(static_cast<std::size_t>(count < 0 ? 0 : count), source->size - source->pos);
-        std::memcpy(out, source->data + source->pos, n);
+        // An empty file has no buffer at all: memcpy must not see its null pointer.
+        if (n > 0)
+            std::memcpy(out, source->data + source->pos, n);
         source->pos += n;
         return static_cast<int>(n);
     }
