@@ -206,7 +206,11 @@ int TBatchRun::Jobs() const
 {
     if (m_jobs > 0)
         return m_jobs;
-    return static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+    // A picture that does not stream (PNG, GIF, a photo turned upright) holds its whole bitmap
+    // twice while it is fitted, so the default stops at eight workers however many cores there
+    // are; more only on request.
+    constexpr unsigned kDefaultMostJobs = 8;
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1U, kDefaultMostJobs));
 }
 
 TBatchRun::TPrepared TBatchRun::Prepare(const QString& fileName)

@@ -71,8 +71,8 @@ public:
     imaging::TPicture& WorkPicture() { return m_picture; }
 
     // How many files RunBatch loads, fits and encodes at once; 0 (the default) means one per
-    // processor core, 1 the plain one-after-another run. Names are still claimed and files
-    // published one at a time, in list order.
+    // processor core up to eight, 1 the plain one-after-another run. Names are still claimed and
+    // files published one at a time, in list order.
     void SetJobs(int jobs) { m_jobs = jobs; }
     int Jobs() const;
 

@@ -34,7 +34,7 @@ struct TCliOptions {
     QString profile; // load this stored profile first
     bool last = false; // load the last-used settings first
     TSettingOverrides overrides;
-    int jobs = 0; // files worked on at once; 0: one per processor core
+    int jobs = 0; // files worked on at once; 0: one per processor core, at most 8
     bool dryRun = false;
     bool quiet = false;
     bool help = false;
