@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "app/BasUnit1.h"
+#include "app_ui/app_ui_support.h"
 #include "app/BasUnit1_batch.h"
 #include "app/DragDrop1.h"
 #include "framework/spz1_msg.h"
@@ -31,22 +32,12 @@ class WindowBatchTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        framework::TFolderSources sources;
-        sources.exeFilePath = m_config.filePath("bin/parvula");
-        sources.roaming = m_config.filePath("config");
-        sources.documents = m_config.filePath("documents");
-        sources.title = "Parvula";
-        QDir().mkpath(sources.roaming);
-        QDir().mkpath(sources.documents);
-        framework::ResolveDataFolders(false, sources, false);
+        test::UseOwnFolders(m_config);
         m_previous = framework::SetMsgResponder([this](const framework::TMsgRequest& r) {
             boxes.push_back(r);
             return framework::mrOk;
         });
-        CreateWindows();
-        webinfo::WebInfo->SetInfoServiceUrl("http://127.0.0.1:9/gw/");
-        Form1->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
+        ASSERT_TRUE(test::StartWindows());
         boxes.clear();
     }
     void TearDown() override

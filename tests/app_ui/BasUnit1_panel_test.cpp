@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "app/BasUnit1.h"
+#include "app_ui/app_ui_support.h"
 #include "framework/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "platform/platform_ui.h"
@@ -20,14 +21,7 @@ using namespace parvula::app;
 TEST(MainWindowPanel, ThePanelSitsUnderTheWindowAndFollowsIt)
 {
     QTemporaryDir dir;
-    framework::TFolderSources sources;
-    sources.exeFilePath = dir.filePath("bin/parvula");
-    sources.roaming = dir.filePath("config");
-    sources.documents = dir.filePath("documents");
-    sources.title = "Parvula";
-    QDir().mkpath(sources.roaming);
-    QDir().mkpath(sources.documents);
-    framework::ResolveDataFolders(false, sources, false);
+    test::UseOwnFolders(dir);
     framework::ProductVersion = "0.2.0.3";
     const auto previous = framework::SetMsgResponder([](const auto&) { return framework::mrOk; });
     ApplyVisualStyle(QString::fromLatin1(platform::RubyGraphiteStyle));

@@ -18,6 +18,7 @@
 #include <QWindow>
 
 #include "app/BasUnit1.h"
+#include "app_ui/app_ui_support.h"
 #include "app/BasUnit1_progress.h"
 #include "app/DragDrop1.h"
 #include "framework/spz1_msg.h"
@@ -37,24 +38,14 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_config.isValid());
-        framework::TFolderSources sources;
-        sources.exeFilePath = m_config.filePath("bin/parvula");
-        sources.roaming = m_config.filePath("config");
-        sources.documents = m_config.filePath("documents");
-        sources.title = "Parvula";
-        QDir().mkpath(sources.roaming);
-        QDir().mkpath(sources.documents);
-        framework::ResolveDataFolders(false, sources, false);
+        test::UseOwnFolders(m_config);
         m_previous = framework::SetMsgResponder([this](const framework::TMsgRequest& r) {
             boxes.push_back(r);
             // A box shown while the progress window is still up would sit behind it.
             progressUpAtBox.push_back(Form1->findChild<TProgressForm*>() != nullptr);
             return framework::mrOk;
         });
-        CreateWindows();
-        webinfo::WebInfo->SetInfoServiceUrl("http://127.0.0.1:9/gw/");
-        Form1->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
+        ASSERT_TRUE(test::StartWindows());
         boxes.clear();
     }
     void TearDown() override
