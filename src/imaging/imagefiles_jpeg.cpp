@@ -9,6 +9,7 @@
 #include <string>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "imaging/limits.h"
 
@@ -329,15 +330,58 @@ namespace {
         int m_next = 0;
     };
 
+    // Our own memory destination: libjpeg's jpeg_mem_dest frees its first buffer when it grows
+    // but publishes the new one only at the end, so after an error the caller would hold a freed
+    // pointer. Here the current buffer is always in the struct, and the caller frees it.
+    struct TJpegMemoryDest {
+        jpeg_destination_mgr pub;
+        unsigned char* buffer;
+        std::size_t capacity;
+        std::size_t length;
+    };
+
+    constexpr std::size_t kFirstOutputBytes = 64 * 1024;
+
+    void MemoryDestInit(j_compress_ptr cinfo)
+    {
+        auto* dest = reinterpret_cast<TJpegMemoryDest*>(cinfo->dest);
+        dest->buffer = static_cast<unsigned char*>(std::malloc(kFirstOutputBytes));
+        if (!dest->buffer)
+            ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+        dest->capacity = kFirstOutputBytes;
+        dest->pub.next_output_byte = dest->buffer;
+        dest->pub.free_in_buffer = dest->capacity;
+    }
+
+    boolean MemoryDestGrow(j_compress_ptr cinfo)
+    {
+        auto* dest = reinterpret_cast<TJpegMemoryDest*>(cinfo->dest);
+        // libjpeg calls this only with the whole buffer full.
+        const std::size_t used = dest->capacity;
+        auto* grown = static_cast<unsigned char*>(std::realloc(dest->buffer, used * 2));
+        if (!grown)
+            ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+        dest->buffer = grown;
+        dest->capacity = used * 2;
+        dest->pub.next_output_byte = dest->buffer + used;
+        dest->pub.free_in_buffer = dest->capacity - used;
+        return TRUE;
+    }
+
+    void MemoryDestTerm(j_compress_ptr cinfo)
+    {
+        auto* dest = reinterpret_cast<TJpegMemoryDest*>(cinfo->dest);
+        dest->length = dest->capacity - dest->pub.free_in_buffer;
+    }
+
     struct TJpegEncode {
         jpeg_compress_struct cinfo;
         TJpegError error;
+        TJpegMemoryDest dest;
         int created;
         const TBitmap* bitmap;
         int quality;
         std::uint8_t* row;
-        unsigned char* out;
-        unsigned long outSize;
     };
 
     int JpegCompress(TJpegEncode* e)
@@ -348,7 +392,10 @@ namespace {
             return 1;
         jpeg_create_compress(&e->cinfo);
         e->created = 1;
-        jpeg_mem_dest(&e->cinfo, &e->out, &e->outSize);
+        e->dest.pub.init_destination = MemoryDestInit;
+        e->dest.pub.empty_output_buffer = MemoryDestGrow;
+        e->dest.pub.term_destination = MemoryDestTerm;
+        e->cinfo.dest = &e->dest.pub;
         e->cinfo.image_width = static_cast<JDIMENSION>(e->bitmap->Width());
         e->cinfo.image_height = static_cast<JDIMENSION>(e->bitmap->Height());
         e->cinfo.input_components = 3;
@@ -415,12 +462,11 @@ TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality)
     e.row = row.data();
     const int failed = JpegCompress(&e);
     TBytes out;
-    if (!failed && e.out)
-        out.assign(e.out, e.out + e.outSize);
+    if (!failed && e.dest.buffer)
+        out.assign(e.dest.buffer, e.dest.buffer + e.dest.length);
     if (e.created)
         jpeg_destroy_compress(&e.cinfo);
-    // The memory destination allocates with malloc and leaves the buffer to us.
-    std::free(e.out);
+    std::free(e.dest.buffer);
     if (failed)
         ThrowJpegError(e.error);
     return out;
