@@ -10,18 +10,6 @@ using namespace parvula::imaging::test;
 
 namespace {
 
-void Put16(TBytes& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(TBytes& out, std::uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
 // A BMP file with a 40-byte header; extra holds masks and palette, data the pixel bytes.
 TBytes MakeBmp(std::int32_t width, std::int32_t height, int bits, std::uint32_t compression,
     const TBytes& extra, const TBytes& data, std::uint32_t colorsUsed = 0)

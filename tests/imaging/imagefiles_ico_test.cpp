@@ -10,18 +10,6 @@ using namespace parvula::imaging::test;
 
 namespace {
 
-void Put16(TBytes& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(TBytes& out, std::uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
 // An icon image as a DIB: 24 bits of one colour, or 32 bits with alpha 128 when alpha is set;
 // the AND mask marks the left half of every row transparent.
 TBytes IconDib(int size, TRgb colour, bool alpha)

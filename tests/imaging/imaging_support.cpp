@@ -210,4 +210,16 @@ std::uint16_t LittleEndian16(const TBytes& bytes, std::size_t at)
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
 
+void Put16(TBytes& out, std::uint32_t v)
+{
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void Put32(TBytes& out, std::uint32_t v)
+{
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
 } // namespace parvula::imaging::test

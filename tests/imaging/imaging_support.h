@@ -65,5 +65,8 @@ TBitmap ToBitmap(TPicture& picture);
 std::uint32_t BigEndian32(const TBytes& bytes, std::size_t at);
 std::uint32_t LittleEndian32(const TBytes& bytes, std::size_t at);
 std::uint16_t LittleEndian16(const TBytes& bytes, std::size_t at);
+// Appends little-endian numbers, as BMP and ICO headers hold them.
+void Put16(TBytes& out, std::uint32_t v);
+void Put32(TBytes& out, std::uint32_t v);
 
 } // namespace parvula::imaging::test
