@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/imagefiles.h"
+#include "imaging/picstretch1.h"
 
 namespace parvula::imaging::test {
 
@@ -68,5 +69,20 @@ std::uint16_t LittleEndian16(const TBytes& bytes, std::size_t at);
 // Appends little-endian numbers, as BMP and ICO headers hold them.
 void Put16(TBytes& out, std::uint32_t v);
 void Put32(TBytes& out, std::uint32_t v);
+
+// Restores the resampler's instruction-set level in use when a test ends.
+class TLevelGuard {
+public:
+    TLevelGuard()
+        : m_saved(ActiveSimdLevel())
+    {
+    }
+    ~TLevelGuard() { SetSimdLevel(m_saved); }
+    TLevelGuard(const TLevelGuard&) = delete;
+    TLevelGuard& operator=(const TLevelGuard&) = delete;
+
+private:
+    TSimdLevel m_saved;
+};
 
 } // namespace parvula::imaging::test

@@ -1,6 +1,7 @@
 // The vector levels of the resampler against the plain loops: identical bytes for every kernel,
 // shrinking and enlarging, odd sizes and row counts that leave partial blocks.
 #include "imaging/picstretch1.h"
+#include "imaging/imaging_support.h"
 
 #include <cstdint>
 #include <random>
@@ -12,20 +13,7 @@
 namespace parvula::imaging {
 namespace {
 
-    // Restores the level in use when a test ends.
-    class TLevelGuard {
-    public:
-        TLevelGuard()
-            : m_saved(ActiveSimdLevel())
-        {
-        }
-        ~TLevelGuard() { SetSimdLevel(m_saved); }
-        TLevelGuard(const TLevelGuard&) = delete;
-        TLevelGuard& operator=(const TLevelGuard&) = delete;
-
-    private:
-        TSimdLevel m_saved;
-    };
+    using test::TLevelGuard;
 
     // Noise with hard black and white runs, so the wide kernels overshoot and get clamped.
     TBitmap RoughBitmap(int w, int h, unsigned seed)

@@ -22,19 +22,7 @@ namespace {
 
     using test::TBytes;
 
-    class TLevelGuard {
-    public:
-        TLevelGuard()
-            : m_saved(ActiveSimdLevel())
-        {
-        }
-        ~TLevelGuard() { SetSimdLevel(m_saved); }
-        TLevelGuard(const TLevelGuard&) = delete;
-        TLevelGuard& operator=(const TLevelGuard&) = delete;
-
-    private:
-        TSimdLevel m_saved;
-    };
+    using test::TLevelGuard;
 
     std::vector<std::uint8_t> Bytes(const TBitmap& bitmap)
     {
