@@ -344,14 +344,24 @@ TSimdLevel SetSimdLevel(TSimdLevel level)
     return used;
 }
 
+namespace {
+
+    // Before anything else is done, so a failure leaves the destination untouched.
+    void CheckResampleSource(int width, int height, TFilterFunc filter)
+    {
+        if (width < 1 || height < 1)
+            throw EImageError("Source bitmap too small");
+        if (filter == nullptr)
+            throw EImageError("Resample: no kernel given");
+    }
+
+} // namespace
+
 void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support)
 {
     const int sw = source.Width();
     const int sh = source.Height();
-    if (sw < 1 || sh < 1)
-        throw EImageError("Source bitmap too small");
-    if (filter == nullptr)
-        throw EImageError("Resample: no kernel given");
+    CheckResampleSource(sw, sh, filter);
 
     // The horizontal pass's result: destination width, source height, each channel a byte.
     TBitmap work(dest.Width(), sh, 24);
@@ -375,10 +385,7 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
 {
     const int sw = source.Width();
     const int sh = source.Height();
-    if (sw < 1 || sh < 1)
-        throw EImageError("Source bitmap too small");
-    if (filter == nullptr)
-        throw EImageError("Resample: no kernel given");
+    CheckResampleSource(sw, sh, filter);
 
     TBitmap work(dest.Width(), sh, 24);
     dest.ConvertTo24();
