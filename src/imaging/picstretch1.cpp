@@ -163,14 +163,18 @@ namespace {
     {
         double smallestBit = std::numeric_limits<double>::infinity();
         double before = 0.0; // sum of the magnitudes of the earlier weights
+        // How far the rounded float sums may outgrow the exact bound: each rounding adds at most
+        // 2^-24 of the sum (2^-22 leaves room for the double step and this product's own error).
+        double growth = 1.0;
         bool all = true;
         for (const TWeight& entry : list) {
             const double w = std::fabs(static_cast<double>(entry.weight));
             const double bit = LastBitValue(entry.weight);
             smallestBit = std::min(smallestBit, bit);
             const double magnitude = before + w;
+            growth *= 1.0 + std::ldexp(1.0, -22);
             float threshold = 0.0f;
-            if (!(smallestBit > 0.0 && 512.0 * magnitude <= std::ldexp(smallestBit, 53))) {
+            if (!(smallestBit > 0.0 && 255.0 * magnitude * growth <= std::ldexp(smallestBit, 53))) {
                 all = false;
                 if (bit > 0.0 && 1024.0 * before + 256.0 * w <= std::ldexp(bit, 53))
                     threshold = RoundedUp(510.0 * w * std::ldexp(1.0, -28));
@@ -197,8 +201,59 @@ TFlatWeights::TFlatWeights(const TWeightLists& lists)
             weightFloat.push_back(entry.weight);
         }
         start.push_back(static_cast<int>(index.size()));
+        int low = 0;
+        int high = 0;
+        if (!list.empty()) {
+            const auto [min, max] = std::minmax_element(list.begin(), list.end(),
+                [](const TWeight& a, const TWeight& b) { return a.index < b.index; });
+            low = min->index;
+            high = max->index;
+        }
+        lowest.push_back(low);
+        highest.push_back(high);
+        const std::size_t first = fusedAbove.size();
         fusable.push_back(MarkFusedEntries(list, fusedAbove) ? 1 : 0);
+        std::size_t checked = first;
+        while (checked < fusedAbove.size() && fusedAbove[checked] == 0.0f)
+            ++checked;
+        checkedFrom.push_back(static_cast<int>(checked - first));
     }
+}
+
+void TFlatWeights::PlaceInRing(int columns)
+{
+    offset.resize(index.size());
+    for (std::size_t e = 0; e < index.size(); ++e)
+        offset[e] = (index[e] & (columns - 1)) * 3 * 16;
+}
+
+int RingColumns(const TFlatWeights& weights, int sourceWidth, int group)
+{
+    // Turned in steps of 64 bytes at most; a ring of 3 * columns bytes is a whole number of steps.
+    constexpr int kStep = 64;
+    const long long bytes = 3LL * sourceWidth;
+    int columns = 256;
+    for (; columns < sourceWidth; columns *= 2) {
+        const long long ringBytes = 3LL * columns;
+        long long done = 0;
+        bool fits = true;
+        for (int i = 0; i < weights.Count() && fits; i += group) {
+            const int end = std::min(weights.Count(), i + group);
+            int low = std::numeric_limits<int>::max();
+            int high = 0;
+            for (int k = i; k < end; ++k) {
+                low = std::min(low, weights.lowest[static_cast<std::size_t>(k)]);
+                high = std::max(high, weights.highest[static_cast<std::size_t>(k)]);
+            }
+            const long long need = 3LL * (high + 1);
+            if (need > done)
+                done = std::min(bytes, (need + kStep - 1) / kStep * kStep);
+            fits = 3LL * low >= done - ringBytes;
+        }
+        if (fits)
+            break;
+    }
+    return columns;
 }
 
 void VerticalBytesScalar(const std::uint8_t* work, std::ptrdiff_t workStride,
@@ -230,7 +285,9 @@ namespace {
             return TSimdLevel::Scalar;
         if (name == "sse2")
             return TSimdLevel::Sse2;
-        return TSimdLevel::Avx2;
+        if (name == "avx2")
+            return TSimdLevel::Avx2;
+        return TSimdLevel::Avx512;
     }
 
     // Runs both passes. fetch(y, count) gives pointers to count consecutive source rows from
@@ -249,18 +306,22 @@ namespace {
                 for (int y = 0; y < sh; ++y)
                     ApplyWeightLists(fetch(y, 1)[0], 3, columns, work.ScanLine(y), 3);
             } else {
-                const TFlatWeights flat(columns);
+                TFlatWeights flat(columns);
                 const int blockRows = HorizontalBlockRows(level);
-                // One block of source rows turned on its side (floats for AVX2, doubles for
-                // SSE2), 64-byte aligned.
+                const int group = level == TSimdLevel::Avx512 ? 2 : 1;
+                const int ring = level == TSimdLevel::Sse2 ? sw : RingColumns(flat, sw, group);
+                flat.PlaceInRing(ring);
+                // One block of source rows turned on its side (floats for AVX2 and AVX-512,
+                // doubles for SSE2), 64-byte aligned.
                 const std::size_t perValue
-                    = level == TSimdLevel::Avx2 ? sizeof(float) : sizeof(double);
-                std::vector<double> scratchStore(static_cast<std::size_t>(sw) * 3
+                    = level == TSimdLevel::Sse2 ? sizeof(double) : sizeof(float);
+                std::vector<double> scratchStore(static_cast<std::size_t>(ring) * 3
                         * static_cast<std::size_t>(blockRows) * perValue / sizeof(double)
                     + 16);
                 double* scratch = scratchStore.data();
                 while (reinterpret_cast<std::uintptr_t>(scratch) % 64 != 0)
                     ++scratch;
+                auto* values = reinterpret_cast<float*>(scratch);
                 std::vector<std::uint8_t*> outs(static_cast<std::size_t>(blockRows));
                 for (int y = 0; y < sh; y += blockRows) {
                     const int count = std::min(blockRows, sh - y);
@@ -268,8 +329,10 @@ namespace {
                     for (int r = 0; r < count; ++r)
                         outs[static_cast<std::size_t>(r)] = work.ScanLine(y + r);
 #if PARVULA_SIMD_X86
-                    if (level == TSimdLevel::Avx2)
-                        HorizontalBlockAvx2(rows, count, sw, flat, outs.data(), scratch);
+                    if (level == TSimdLevel::Avx512)
+                        HorizontalBlockAvx512(rows, count, sw, flat, ring, outs.data(), values);
+                    else if (level == TSimdLevel::Avx2)
+                        HorizontalBlockAvx2(rows, count, sw, flat, ring, outs.data(), values);
                     else
                         HorizontalBlockSse2(rows, count, sw, flat, outs.data(), scratch);
 #endif
@@ -288,7 +351,7 @@ namespace {
                 const TFlatWeights flat(rows);
                 for (int k = 0; k < dh; ++k) {
 #if PARVULA_SIMD_X86
-                    if (level == TSimdLevel::Avx2)
+                    if (level >= TSimdLevel::Avx2)
                         VerticalRowAvx2(
                             work.ScanLine(0), workStride, flat, k, dest.ScanLine(k), 3 * dw);
                     else
@@ -305,6 +368,7 @@ namespace {
 int HorizontalBlockRows(TSimdLevel level)
 {
     switch (level) {
+    case TSimdLevel::Avx512:
     case TSimdLevel::Avx2:
         return 16;
     case TSimdLevel::Sse2:
@@ -319,8 +383,12 @@ TSimdLevel SupportedSimdLevel()
 {
 #if PARVULA_SIMD_X86 && (defined(__GNUC__) || defined(__clang__))
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-        return TSimdLevel::Avx2;
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
+        return TSimdLevel::Sse2;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512vbmi"))
+        return TSimdLevel::Avx512;
+    return TSimdLevel::Avx2;
     return TSimdLevel::Sse2;
 #elif PARVULA_SIMD_X86
     return TSimdLevel::Sse2;

@@ -69,12 +69,12 @@ void ApplyWeightLists(const std::uint8_t* input, std::ptrdiff_t inputStep,
 // loops of ApplyWeightLists: the same double-precision products and sums, each rounded to float
 // after every entry, in list order; only several rows (horizontal pass) or several bytes of a
 // row (vertical pass) are computed side by side.
-enum class TSimdLevel { Scalar = 0, Sse2 = 1, Avx2 = 2 };
+enum class TSimdLevel { Scalar = 0, Sse2 = 1, Avx2 = 2, Avx512 = 3 };
 
 // The best level this processor and build support.
 TSimdLevel SupportedSimdLevel();
-// The level in use: the environment variable PARVULA_SIMD (scalar, sse2, avx2) when set, else the
-// supported one; never above the supported one.
+// The level in use: the environment variable PARVULA_SIMD (scalar, sse2, avx2, avx512) when set,
+// else the supported one; never above the supported one.
 TSimdLevel ActiveSimdLevel();
 // Selects a level for the whole process (tests and benchmarks compare them); a level above the
 // supported one selects the supported one. Returns the level now in use.

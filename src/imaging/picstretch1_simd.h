@@ -29,14 +29,15 @@ namespace parvula::imaging {
 // whenever the double sum is exact or the product cannot move the sum at all:
 // - Every product is a multiple of its weight's last-bit value b (a byte is a whole number) and
 //   every partial sum a multiple of the smallest such value g so far (a float sum of multiples
-//   of g stays one); all stay below 256 times the sum of the weights' magnitudes so far. Below
-//   2^53 * g the double sum is exact: always safe.
+//   of g stays one); all stay below 255 times the sum of the weights' magnitudes so far, grown
+//   by the roundings (at most 2^-22 each). Up to 2^53 * g the double sum is exact: always safe.
 // - A sum s of a float with exponent e is a multiple of 2^(e - 23); with the product a multiple
 //   of b and both far enough below 2^53 times the smaller of the two, the double sum is exact.
 //   Given the static bound, |s| >= 255 |w| 2^-28 is enough.
 // - When the product is below a quarter of the float spacing at s, both roundings give s:
 //   |s| >= 255 |w| 2^27 is enough.
-// Every threshold carries a factor 2 of room. fusable[k] tells whether every entry of list k is
+// - A sum of zero is always safe: the double sum is the product itself, exact.
+// The two thresholds carry a factor 2 of room. fusable[k] tells whether every entry of list k is
 // always safe.
 struct TFlatWeights {
     std::vector<int> start;
@@ -45,20 +46,36 @@ struct TFlatWeights {
     std::vector<float> weightFloat;
     std::vector<float> fusedAbove;
     std::vector<std::uint8_t> fusable;
+    std::vector<int> checkedFrom; // each list's first entry with a threshold (or its length)
+    std::vector<int> lowest; // the smallest and largest index of each list
+    std::vector<int> highest;
+    // Where each entry's source pixel starts in a ring of 16-row floats (PlaceInRing).
+    std::vector<int> offset;
     explicit TFlatWeights(const TWeightLists& lists);
+    void PlaceInRing(int columns);
     int Count() const { return static_cast<int>(start.size()) - 1; }
 };
 
 // Rows handled side by side by the horizontal pass of a level; 1 for the plain loops.
 int HorizontalBlockRows(TSimdLevel level);
 
+// The AVX2 and AVX-512 horizontal passes turn a block of sixteen rows on its side as floats
+// (byte k of row i at [k * 16 + i]) just ahead of the destination pixels that read it, into a
+// ring of this many source pixels (a power of two), so that the values stay in the cache while
+// they are used. The ring holds the last 3 * columns bytes turned; it grows to the whole row
+// when the lists, taken group pixels at a time, would reach back further than that.
+int RingColumns(const TFlatWeights& weights, int sourceWidth, int group);
+
 // Horizontal pass over a block of count rows (count <= HorizontalBlockRows): out[r] receives
-// weights.Count() pixels computed from rows[r] (sourceWidth pixels). scratch is 64-byte aligned
-// and holds sourceWidth * 3 * HorizontalBlockRows values: doubles for SSE2, floats for AVX2.
+// weights.Count() pixels computed from rows[r] (sourceWidth pixels). scratch is 64-byte aligned;
+// for SSE2 it holds sourceWidth * 3 * 8 doubles, else ringColumns * 3 * 16 floats.
 void HorizontalBlockSse2(const std::uint8_t* const* rows, int count, int sourceWidth,
     const TFlatWeights& weights, std::uint8_t* const* out, double* scratch);
 void HorizontalBlockAvx2(const std::uint8_t* const* rows, int count, int sourceWidth,
-    const TFlatWeights& weights, std::uint8_t* const* out, double* scratch);
+    const TFlatWeights& weights, int ringColumns, std::uint8_t* const* out, float* scratch);
+// AVX-512 (with the byte permutations): two destination pixels at a time.
+void HorizontalBlockAvx512(const std::uint8_t* const* rows, int count, int sourceWidth,
+    const TFlatWeights& weights, int ringColumns, std::uint8_t* const* out, float* scratch);
 
 // Vertical pass for destination row k: byte b of out (b < bytes) from byte b of the work rows
 // named by list k. Every byte of a row is its own channel sum, so bytes sit side by side.

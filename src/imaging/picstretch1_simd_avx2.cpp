@@ -11,6 +11,7 @@
 
 #if PARVULA_SIMD_X86
 
+#include <algorithm>
 #include <cstring>
 
 #include <immintrin.h>
@@ -70,16 +71,17 @@ namespace {
             out + 8, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8))));
     }
 
-    // Byte k of the sixteen rows goes to scratch[k * 16 .. k * 16 + 15] as floats: sixteen rows
-    // of a channel are then two 8-float loads, converted once for every entry that reads them.
+    // Bytes from .. to - 1 of the sixteen rows go to the ring as floats, byte k of row i at
+    // scratch[(k % ringBytes) * 16 + i]: sixteen rows of a channel are then two 8-float loads,
+    // converted once for every entry that reads them. from and ringBytes are multiples of 16.
     PARVULA_TARGET_AVX2 void Transpose(
-        const std::uint8_t* const* rows, int count, int bytes, float* scratch)
+        const std::uint8_t* const* rows, int count, int from, int to, float* scratch, int ringBytes)
     {
         const std::uint8_t* r[kRows];
         for (int i = 0; i < kRows; ++i)
             r[i] = rows[i < count ? i : 0]; // rows past the block compute unused sums
-        int k = 0;
-        for (; k + 16 <= bytes; k += 16) {
+        int k = from;
+        for (; k + 16 <= to; k += 16) {
             __m128i a[16];
             __m128i t[16];
             for (int i = 0; i < 16; ++i)
@@ -101,16 +103,16 @@ namespace {
                 const __m128i b01hi = _mm_unpackhi_epi32(u[0], u[1]);
                 const __m128i b23lo = _mm_unpacklo_epi32(u[2], u[3]);
                 const __m128i b23hi = _mm_unpackhi_epi32(u[2], u[3]);
-                float* out = scratch + (k + 4 * g) * kRows;
+                float* out = scratch + (k % ringBytes + 4 * g) * kRows;
                 StoreAsFloats(out, _mm_unpacklo_epi64(b01lo, b23lo));
                 StoreAsFloats(out + 16, _mm_unpackhi_epi64(b01lo, b23lo));
                 StoreAsFloats(out + 32, _mm_unpacklo_epi64(b01hi, b23hi));
                 StoreAsFloats(out + 48, _mm_unpackhi_epi64(b01hi, b23hi));
             }
         }
-        for (; k < bytes; ++k)
+        for (; k < to; ++k)
             for (int i = 0; i < kRows; ++i)
-                scratch[k * kRows + i] = r[i][k];
+                scratch[k % ringBytes * kRows + i] = r[i][k];
     }
 
     // One destination pixel of sixteen rows: result[c][row]. An entry is added with float fused
@@ -130,7 +132,7 @@ namespace {
         }
     }
 
-    PARVULA_TARGET_AVX2 void HorizontalPixel(const float* scratch, const int* index,
+    PARVULA_TARGET_AVX2 void HorizontalPixel(const float* scratch, const int* offset,
         const float* weightFloat, const double* weight, const float* fusedAbove, int entries,
         std::int32_t (*result)[kRows])
     {
@@ -141,7 +143,7 @@ namespace {
         for (;;) {
             // A run of entries that are always safe to fuse: most of every list.
             for (; e < entries && fusedAbove[e] == 0.0f; ++e) {
-                const float* p = scratch + index[e] * 3 * kRows;
+                const float* p = scratch + offset[e];
                 const __m256 w = _mm256_set1_ps(weightFloat[e]);
                 s0 = _mm256_fmadd_ps(_mm256_load_ps(p), w, s0);
                 s1 = _mm256_fmadd_ps(_mm256_load_ps(p + 8), w, s1);
@@ -153,7 +155,7 @@ namespace {
             if (e >= entries)
                 break;
             // An entry that is safe to fuse only when every sum is large enough.
-            const float* p = scratch + index[e] * 3 * kRows;
+            const float* p = scratch + offset[e];
             __m256 smallest
                 = _mm256_min_ps(_mm256_and_ps(s0, magnitudeMask), _mm256_and_ps(s1, magnitudeMask));
             smallest = _mm256_min_ps(smallest,
@@ -237,16 +239,25 @@ namespace {
 } // namespace
 
 PARVULA_TARGET_AVX2 void HorizontalBlockAvx2(const std::uint8_t* const* rows, int count,
-    int sourceWidth, const TFlatWeights& weights, std::uint8_t* const* out, double* scratch)
+    int sourceWidth, const TFlatWeights& weights, int ringColumns, std::uint8_t* const* out,
+    float* scratch)
 {
-    auto* values = reinterpret_cast<float*>(scratch);
-    Transpose(rows, count, sourceWidth * 3, values);
+    const int bytes = sourceWidth * 3;
+    const int ringBytes = ringColumns * 3;
     const int dw = weights.Count();
     alignas(32) std::int32_t result[3][kRows];
+    int done = 0; // bytes turned so far
     for (int i = 0; i < dw; ++i) {
+        // In the steps RingColumns assumed.
+        const int need = 3 * (weights.highest[static_cast<std::size_t>(i)] + 1);
+        if (need > done) {
+            const int to = std::min(bytes, (need + 63) / 64 * 64);
+            Transpose(rows, count, done, to, scratch, ringBytes);
+            done = to;
+        }
         const int first = weights.start[static_cast<std::size_t>(i)];
         const int entries = weights.start[static_cast<std::size_t>(i) + 1] - first;
-        HorizontalPixel(values, weights.index.data() + first, weights.weightFloat.data() + first,
+        HorizontalPixel(scratch, weights.offset.data() + first, weights.weightFloat.data() + first,
             weights.weight.data() + first, weights.fusedAbove.data() + first, entries, result);
         for (int r = 0; r < count; ++r) {
             std::uint8_t* dst = out[r] + 3 * i;

@@ -76,7 +76,9 @@ namespace {
     };
 
     // Shrinking and enlarging, one-pixel sides, sides the kernels mirror past, heights that
-    // leave partial blocks of 8 and 16 rows, widths that leave partial vector chunks.
+    // leave partial blocks of 8 and 16 rows, widths that leave partial vector chunks; rows wider
+    // than the horizontal pass's ring of turned pixels, with windows that fit it, that make it
+    // grow, and that need the whole row.
     const TSizeCase kSizes[] = {
         { 97, 61, 23, 17 },
         { 23, 17, 97, 61 },
@@ -87,12 +89,15 @@ namespace {
         { 64, 33, 64, 33 },
         { 301, 7, 100, 19 },
         { 13, 250, 40, 9 },
+        { 1500, 19, 37, 5 },
+        { 1100, 6, 400, 3 },
+        { 3001, 5, 7, 2 },
     };
 
     std::vector<TSimdLevel> VectorLevels()
     {
         std::vector<TSimdLevel> levels;
-        for (TSimdLevel level : { TSimdLevel::Sse2, TSimdLevel::Avx2 })
+        for (TSimdLevel level : { TSimdLevel::Sse2, TSimdLevel::Avx2, TSimdLevel::Avx512 })
             if (level <= SupportedSimdLevel())
                 levels.push_back(level);
         return levels;
@@ -161,7 +166,7 @@ TEST(SimdResampleTest, LevelSelectionNeverExceedsTheProcessor)
     const TLevelGuard guard;
     EXPECT_EQ(SetSimdLevel(TSimdLevel::Scalar), TSimdLevel::Scalar);
     EXPECT_EQ(ActiveSimdLevel(), TSimdLevel::Scalar);
-    EXPECT_EQ(SetSimdLevel(TSimdLevel::Avx2), SupportedSimdLevel());
+    EXPECT_EQ(SetSimdLevel(TSimdLevel::Avx512), SupportedSimdLevel());
     EXPECT_EQ(ActiveSimdLevel(), SupportedSimdLevel());
 }
 

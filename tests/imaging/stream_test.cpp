@@ -78,7 +78,8 @@ namespace {
     std::vector<TSimdLevel> AllLevels()
     {
         std::vector<TSimdLevel> levels;
-        for (TSimdLevel level : { TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Avx2 })
+        for (TSimdLevel level :
+            { TSimdLevel::Scalar, TSimdLevel::Sse2, TSimdLevel::Avx2, TSimdLevel::Avx512 })
             if (level <= SupportedSimdLevel())
                 levels.push_back(level);
         return levels;

@@ -1,0 +1,280 @@
+// The horizontal pass with AVX-512: sixteen rows of a channel in one register, and two
+// neighbouring destination pixels computed together, so that six independent sums hide the
+// latency of the multiply-adds. The block is the AVX2 loops' (sixteen rows turned on its side as
+// floats); the vertical pass stays with the AVX2 loops.
+//
+// Exactness as in the AVX2 loops: an entry is added with a float fused multiply-add only where
+// TFlatWeights proves that it rounds as the plain loop's double sum does; any other entry is
+// added in double lanes and rounded back to float. Each pixel's entries are added in list order.
+#include "imaging/picstretch1_simd.h"
+
+#if PARVULA_SIMD_X86
+
+#include <algorithm>
+
+#include <immintrin.h>
+
+// GCC 12's AVX-512 intrinsics start their "undefined" registers from themselves and then warn
+// about it wherever they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#define PARVULA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx2,fma")))
+#define PARVULA_INLINE __attribute__((always_inline)) inline
+// Kept apart, so that each loop has the vector registers to itself.
+#define PARVULA_APART __attribute__((noinline))
+#else
+#define PARVULA_TARGET_AVX512
+#define PARVULA_INLINE inline
+#define PARVULA_APART
+#endif
+
+namespace parvula::imaging {
+
+namespace {
+
+    constexpr int kRows = 16;
+
+    // One destination pixel's weight list, as the inner loops read it.
+    struct TList {
+        const int* offset;
+        const float* weightFloat;
+        const double* weight;
+        const float* fusedAbove;
+        int checkedFrom;
+        int entries;
+    };
+
+    TList ListOf(const TFlatWeights& weights, int k)
+    {
+        const auto at = static_cast<std::size_t>(k);
+        const int first = weights.start[at];
+        return TList { weights.offset.data() + first, weights.weightFloat.data() + first,
+            weights.weight.data() + first, weights.fusedAbove.data() + first,
+            weights.checkedFrom[at], weights.start[at + 1] - first };
+    }
+
+    // The byte permutations of the transposition: four rounds, each merging pairs of registers
+    // that hold the same byte positions of two sets of rows into registers holding half the
+    // positions of both sets. Round s (0 .. 3) starts from registers holding 64 >> s positions
+    // of 1 << s rows, laid out position by position, and half h keeps positions h * 32 >> s on.
+    // The last round lays its result out row by row instead (byte 4 * row + position), so that
+    // shifting and masking whole 32-bit lanes gives one position of all sixteen rows.
+    struct TTransposeTable {
+        alignas(64) std::uint8_t index[4][2][64];
+    };
+
+    TTransposeTable MakeTransposeTable()
+    {
+        TTransposeTable table {};
+        for (int s = 0; s < 4; ++s) {
+            const int rows = 1 << s; // in each source register
+            const int half = 32 >> s; // positions in each result
+            for (int h = 0; h < 2; ++h)
+                for (int q = 0; q < 64; ++q) {
+                    int position = 0;
+                    int row = 0;
+                    if (s == 3) {
+                        position = q % 4;
+                        row = q / 4;
+                    } else {
+                        position = q / (2 * rows);
+                        row = q % (2 * rows);
+                    }
+                    const int p = h * half + position;
+                    const int second = row >= rows ? 64 : 0;
+                    table.index[s][h][q]
+                        = static_cast<std::uint8_t>(second + p * rows + row % rows);
+                }
+        }
+        return table;
+    }
+
+    // One round: register (rowGroup, positionGroup) is at a[rowGroup * groups + positionGroup].
+    template <int S>
+    PARVULA_TARGET_AVX512 PARVULA_INLINE void TransposeRound(
+        const __m512i (&a)[16], __m512i (&b)[16], __m512i low, __m512i high)
+    {
+        constexpr int groups = 1 << S;
+#pragma GCC unroll 8
+        for (int j = 0; j < (16 >> S) / 2; ++j)
+#pragma GCC unroll 8
+            for (int q = 0; q < groups; ++q) {
+                const __m512i first = a[2 * j * groups + q];
+                const __m512i second = a[(2 * j + 1) * groups + q];
+                b[j * 2 * groups + 2 * q] = _mm512_permutex2var_epi8(first, low, second);
+                b[j * 2 * groups + 2 * q + 1] = _mm512_permutex2var_epi8(first, high, second);
+            }
+    }
+
+    // Bytes from .. to - 1 of the sixteen rows go to the ring as floats, byte k of row i at
+    // scratch[(k % ringBytes) * 16 + i]. from and ringBytes are multiples of 64.
+    PARVULA_APART PARVULA_TARGET_AVX512 void Transpose(
+        const std::uint8_t* const* rows, int count, int from, int to, float* scratch, int ringBytes)
+    {
+        static const TTransposeTable table = MakeTransposeTable();
+        __m512i low[4];
+        __m512i high[4];
+        for (int s = 0; s < 4; ++s) {
+            low[s] = _mm512_load_si512(table.index[s][0]);
+            high[s] = _mm512_load_si512(table.index[s][1]);
+        }
+        const std::uint8_t* r[kRows];
+        for (int i = 0; i < kRows; ++i)
+            r[i] = rows[i < count ? i : 0]; // rows past the block compute unused sums
+        const __m512i byteMask = _mm512_set1_epi32(0xFF);
+        int k = from;
+        for (; k + 64 <= to; k += 64) {
+            float* ring = scratch + k % ringBytes * kRows;
+            __m512i a[16];
+            __m512i b[16];
+#pragma GCC unroll 16
+            for (int i = 0; i < 16; ++i)
+                a[i] = _mm512_loadu_si512(r[i] + k);
+            TransposeRound<0>(a, b, low[0], high[0]);
+            TransposeRound<1>(b, a, low[1], high[1]);
+            TransposeRound<2>(a, b, low[2], high[2]);
+            TransposeRound<3>(b, a, low[3], high[3]);
+            // a[m]: positions k + 4m .. k + 4m + 3, byte 4 * row + position.
+#pragma GCC unroll 16
+            for (int m = 0; m < 16; ++m) {
+                float* out = ring + 4 * m * kRows;
+                const __m512i v = a[m];
+                _mm512_store_ps(out, _mm512_cvtepi32_ps(_mm512_and_si512(v, byteMask)));
+                _mm512_store_ps(out + kRows,
+                    _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(v, 8), byteMask)));
+                _mm512_store_ps(out + 2 * kRows,
+                    _mm512_cvtepi32_ps(_mm512_and_si512(_mm512_srli_epi32(v, 16), byteMask)));
+                _mm512_store_ps(out + 3 * kRows, _mm512_cvtepi32_ps(_mm512_srli_epi32(v, 24)));
+            }
+        }
+        for (; k < to; ++k)
+            for (int i = 0; i < kRows; ++i)
+                scratch[k % ringBytes * kRows + i] = r[i][k];
+    }
+
+    // Sixteen float sums in double lanes plus the products, rounded back to float: the plain
+    // loop (a byte times a float weight is exact in double, so only the addition rounds there).
+    PARVULA_TARGET_AVX512 PARVULA_INLINE __m512 AddInDouble(__m512 sum, const float* p, __m512d w)
+    {
+        const __m256 sumHigh = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(sum), 1));
+        const __m512d lo = _mm512_fmadd_pd(
+            _mm512_cvtps_pd(_mm256_load_ps(p)), w, _mm512_cvtps_pd(_mm512_castps512_ps256(sum)));
+        const __m512d hi
+            = _mm512_fmadd_pd(_mm512_cvtps_pd(_mm256_load_ps(p + 8)), w, _mm512_cvtps_pd(sumHigh));
+        const __m256d low = _mm256_castps_pd(_mm512_cvtpd_ps(lo));
+        const __m256d high = _mm256_castps_pd(_mm512_cvtpd_ps(hi));
+        return _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1));
+    }
+
+    // Entry e of a list added to its three sums (one channel each), fused where that is safe.
+    PARVULA_TARGET_AVX512 PARVULA_INLINE void AddEntry(
+        const float* scratch, const TList& list, int e, __m512& b, __m512& g, __m512& r)
+    {
+        const float* p = scratch + list.offset[e];
+        const float threshold = list.fusedAbove[e];
+        if (threshold != 0.0f) {
+            const __m512 smallest = _mm512_min_ps(
+                _mm512_abs_ps(b), _mm512_min_ps(_mm512_abs_ps(g), _mm512_abs_ps(r)));
+            if (_mm512_cmp_ps_mask(smallest, _mm512_set1_ps(threshold), _CMP_GE_OQ) != 0xFFFF) {
+                const __m512d w = _mm512_set1_pd(list.weight[e]);
+                b = AddInDouble(b, p, w);
+                g = AddInDouble(g, p + kRows, w);
+                r = AddInDouble(r, p + 2 * kRows, w);
+                return;
+            }
+        }
+        const __m512 w = _mm512_set1_ps(list.weightFloat[e]);
+        b = _mm512_fmadd_ps(_mm512_load_ps(p), w, b);
+        g = _mm512_fmadd_ps(_mm512_load_ps(p + kRows), w, g);
+        r = _mm512_fmadd_ps(_mm512_load_ps(p + 2 * kRows), w, r);
+    }
+
+    // Clamped to 0 .. 255, then rounded to the nearest whole number, halfway to even.
+    PARVULA_TARGET_AVX512 PARVULA_INLINE void StoreBytes(__m512 sum, std::int32_t* out)
+    {
+        const __m512 clamped
+            = _mm512_min_ps(_mm512_max_ps(sum, _mm512_setzero_ps()), _mm512_set1_ps(255.0f));
+        _mm512_store_si512(out, _mm512_cvtps_epi32(clamped));
+    }
+
+    // Destination pixels a and a + 1 (when pair) of sixteen rows: result[pixel][channel][row].
+    // Both lists advance together, so that six independent sums hide the multiply-adds'
+    // latency; up to the first entry either list must check, no entry is checked at all.
+    PARVULA_APART PARVULA_TARGET_AVX512 void HorizontalPair(const float* scratch, const TList& a,
+        const TList& b, bool pair, std::int32_t (*result)[3][kRows])
+    {
+        __m512 a0 = _mm512_setzero_ps(), a1 = a0, a2 = a0, b0 = a0, b1 = a0, b2 = a0;
+        int e = 0;
+        if (pair) {
+            const int plain = std::min(a.checkedFrom, b.checkedFrom);
+            for (; e < plain; ++e) {
+                const float* p = scratch + a.offset[e];
+                const float* q = scratch + b.offset[e];
+                const __m512 wa = _mm512_set1_ps(a.weightFloat[e]);
+                const __m512 wb = _mm512_set1_ps(b.weightFloat[e]);
+                a0 = _mm512_fmadd_ps(_mm512_load_ps(p), wa, a0);
+                b0 = _mm512_fmadd_ps(_mm512_load_ps(q), wb, b0);
+                a1 = _mm512_fmadd_ps(_mm512_load_ps(p + kRows), wa, a1);
+                b1 = _mm512_fmadd_ps(_mm512_load_ps(q + kRows), wb, b1);
+                a2 = _mm512_fmadd_ps(_mm512_load_ps(p + 2 * kRows), wa, a2);
+                b2 = _mm512_fmadd_ps(_mm512_load_ps(q + 2 * kRows), wb, b2);
+            }
+            const int both = std::min(a.entries, b.entries);
+            for (; e < both; ++e) {
+                AddEntry(scratch, a, e, a0, a1, a2);
+                AddEntry(scratch, b, e, b0, b1, b2);
+            }
+            for (int f = e; f < b.entries; ++f)
+                AddEntry(scratch, b, f, b0, b1, b2);
+            StoreBytes(b0, result[1][0]);
+            StoreBytes(b1, result[1][1]);
+            StoreBytes(b2, result[1][2]);
+        }
+        for (; e < a.entries; ++e)
+            AddEntry(scratch, a, e, a0, a1, a2);
+        StoreBytes(a0, result[0][0]);
+        StoreBytes(a1, result[0][1]);
+        StoreBytes(a2, result[0][2]);
+    }
+
+} // namespace
+
+PARVULA_TARGET_AVX512 void HorizontalBlockAvx512(const std::uint8_t* const* rows, int count,
+    int sourceWidth, const TFlatWeights& weights, int ringColumns, std::uint8_t* const* out,
+    float* scratch)
+{
+    const int bytes = sourceWidth * 3;
+    const int ringBytes = ringColumns * 3;
+    const int dw = weights.Count();
+    alignas(64) std::int32_t result[2][3][kRows];
+    int done = 0; // bytes turned so far
+    for (int i = 0; i < dw; i += 2) {
+        const bool pair = i + 1 < dw;
+        const int j = pair ? i + 1 : i;
+        // In the steps RingColumns assumed.
+        const int need = 3
+            * (std::max(weights.highest[static_cast<std::size_t>(i)],
+                   weights.highest[static_cast<std::size_t>(j)])
+                + 1);
+        if (need > done) {
+            const int to = std::min(bytes, (need + 63) / 64 * 64);
+            Transpose(rows, count, done, to, scratch, ringBytes);
+            done = to;
+        }
+        HorizontalPair(scratch, ListOf(weights, i), ListOf(weights, j), pair, result);
+        for (int k = 0; k < (pair ? 2 : 1); ++k)
+            for (int r = 0; r < count; ++r) {
+                std::uint8_t* dst = out[r] + 3 * (i + k);
+                for (int c = 0; c < 3; ++c)
+                    dst[c] = static_cast<std::uint8_t>(result[k][c][r]);
+            }
+    }
+}
+
+} // namespace parvula::imaging
+
+#endif
