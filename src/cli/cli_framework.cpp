@@ -4,7 +4,6 @@
 #include <QFileInfo>
 
 #include "framework/spz1_paths.h"
-#include "platform/platform_version.h"
 
 namespace parvula::cli {
 
@@ -17,8 +16,8 @@ void InitialiseFramework()
     sources.exeFilePath
         = QFileInfo(sources.exeFilePath).absolutePath() + QStringLiteral("/parvula");
     framework::ResolveDataFolders(false, sources, false);
-    framework::ProductVersion
-        = platform::GetVersionInfoValue(QString(), QStringLiteral("FileVersion"));
+    // The product version is not looked up here: only the window shows it, and finding it means
+    // reading the whole executable; --version looks it up itself.
 }
 
 } // namespace parvula::cli

@@ -121,10 +121,11 @@ namespace {
         std::ifstream in(path, std::ios::binary);
         if (!in)
             throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht geöffnet werden");
-        TBytes bytes;
-        if (!ec)
-            bytes.reserve(static_cast<std::size_t>(size));
-        // Read in blocks and stop at the limit, in case the file grows while we read it.
+        // Straight into place in one read for the size the file has; then on in blocks, in case
+        // it grows while we read it, stopping at the limit.
+        TBytes bytes(ec ? 0 : static_cast<std::size_t>(size));
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
         std::vector<char> block(1 << 16);
         while (in) {
             in.read(block.data(), static_cast<std::streamsize>(block.size()));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <span>
 #include <vector>
 
 #include "imaging/imagefiles.h"
@@ -28,6 +29,9 @@ public:
     virtual void DrawOnto(TBitmap& target) const = 0;
     // The graphic in its own kind's file format.
     virtual TBytes EncodeSelf() const = 0;
+    // The file's own bytes where the graphic keeps them (a JPEG), else none; valid while the
+    // graphic lives.
+    virtual std::span<const std::uint8_t> StoredBytes() const { return {}; }
 };
 
 class TBitmapGraphic final : public TGraphic {

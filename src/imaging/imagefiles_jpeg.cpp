@@ -275,6 +275,7 @@ namespace {
         int Width() const override { return m_width; }
         int Height() const override { return m_height; }
         TBytes EncodeSelf() const override { return m_bytes; }
+        std::span<const std::uint8_t> StoredBytes() const override { return m_bytes; }
 
         void DrawOnto(TBitmap& target) const override
         {

@@ -113,8 +113,7 @@ int PictureOrientation(const TPicture& picture)
 {
     if (picture.Kind() != TGraphicKind::Jpeg)
         return 1;
-    const TBytes bytes = picture.Graphic()->EncodeSelf();
-    return JpegOrientation(bytes);
+    return JpegOrientation(picture.Graphic()->StoredBytes());
 }
 
 void UprightSize(int orientation, int width, int height, int& uprightWidth, int& uprightHeight)
