@@ -459,22 +459,28 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
     dest.ConvertTo24();
     if (dest.Width() == 0 || dest.Height() == 0)
         return;
-    // Only one block of decoded rows exists at a time.
+    // Rows are decoded 64 at a time (a whole number of every level's blocks): going back and
+    // forth between the decoder and the horizontal pass less often leaves more of each one's
+    // data in the caches. Only these rows of the source exist at a time.
+    constexpr int kDecodedRows = 64;
     const TSimdLevel level = ActiveSimdLevel();
-    const int blockRows = HorizontalBlockRows(level);
     const std::size_t rowBytes = static_cast<std::size_t>(sw) * 3;
-    std::vector<std::uint8_t> block(rowBytes * static_cast<std::size_t>(blockRows));
-    std::vector<const std::uint8_t*> rows;
+    std::vector<std::uint8_t> decoded(rowBytes * kDecodedRows);
+    std::vector<const std::uint8_t*> rows(kDecodedRows);
     ResamplePasses(
         sw, sh,
-        [&](int, int count) {
-            rows.resize(static_cast<std::size_t>(count));
-            for (int r = 0; r < count; ++r) {
-                std::uint8_t* row = block.data() + rowBytes * static_cast<std::size_t>(r);
-                source.ReadRow(row);
-                rows[static_cast<std::size_t>(r)] = row;
+        // The passes ask for blocks of 1, 8 or 16 rows, which never straddle a multiple of 64.
+        [&](int y, int) {
+            const int first = y % kDecodedRows;
+            if (first == 0) {
+                const int ahead = std::min(kDecodedRows, sh - y);
+                for (int r = 0; r < ahead; ++r) {
+                    std::uint8_t* row = decoded.data() + rowBytes * static_cast<std::size_t>(r);
+                    source.ReadRow(row);
+                    rows[static_cast<std::size_t>(r)] = row;
+                }
             }
-            return rows.data();
+            return rows.data() + first;
         },
         dest, filter, support, work, level);
 }
