@@ -157,16 +157,14 @@ namespace {
         return rounded;
     }
 
-    // The fused-operation thresholds of one list's entries (see TFlatWeights); true when every
-    // entry is always safe.
-    bool MarkFusedEntries(const TWeightList& list, std::vector<float>& fusedAbove)
+    // The fused-operation thresholds of one list's entries (see TFlatWeights).
+    void MarkFusedEntries(const TWeightList& list, std::vector<float>& fusedAbove)
     {
         double smallestBit = std::numeric_limits<double>::infinity();
         double before = 0.0; // sum of the magnitudes of the earlier weights
         // How far the rounded float sums may outgrow the exact bound: each rounding adds at most
-        // 2^-24 of the sum (2^-22 leaves room for the double step and this product's own error).
+        // 2^-24 of the sum (2^-22 leaves room for the step through double).
         double growth = 1.0;
-        bool all = true;
         for (const TWeight& entry : list) {
             const double w = std::fabs(static_cast<double>(entry.weight));
             const double bit = LastBitValue(entry.weight);
@@ -175,7 +173,6 @@ namespace {
             growth *= 1.0 + std::ldexp(1.0, -22);
             float threshold = 0.0f;
             if (!(smallestBit > 0.0 && 255.0 * magnitude * growth <= std::ldexp(smallestBit, 53))) {
-                all = false;
                 if (bit > 0.0 && 1024.0 * before + 256.0 * w <= std::ldexp(bit, 53))
                     threshold = RoundedUp(510.0 * w * std::ldexp(1.0, -28));
                 else
@@ -185,7 +182,6 @@ namespace {
             fusedAbove.push_back(threshold);
             before = magnitude;
         }
-        return all;
     }
 
 } // namespace
@@ -212,7 +208,7 @@ TFlatWeights::TFlatWeights(const TWeightLists& lists)
         lowest.push_back(low);
         highest.push_back(high);
         const std::size_t first = fusedAbove.size();
-        fusable.push_back(MarkFusedEntries(list, fusedAbove) ? 1 : 0);
+        MarkFusedEntries(list, fusedAbove);
         std::size_t checked = first;
         while (checked < fusedAbove.size() && fusedAbove[checked] == 0.0f)
             ++checked;

@@ -36,16 +36,13 @@ namespace parvula::imaging {
 //   Given the static bound, |s| >= 255 |w| 2^-28 is enough.
 // - When the product is below a quarter of the float spacing at s, both roundings give s:
 //   |s| >= 255 |w| 2^27 is enough.
-// - A sum of zero is always safe: the double sum is the product itself, exact.
-// The two thresholds carry a factor 2 of room. fusable[k] tells whether every entry of list k is
-// always safe.
+// The two thresholds carry a factor 2 of room.
 struct TFlatWeights {
     std::vector<int> start;
     std::vector<int> index;
     std::vector<double> weight;
     std::vector<float> weightFloat;
     std::vector<float> fusedAbove;
-    std::vector<std::uint8_t> fusable;
     std::vector<int> checkedFrom; // each list's first entry with a threshold (or its length)
     std::vector<int> lowest; // the smallest and largest index of each list
     std::vector<int> highest;

@@ -1,12 +1,12 @@
 // The resampler's pixel loops with AVX2 and FMA: sixteen rows (horizontal pass, the block turned
 // on its side as floats) or up to sixty-four bytes of a row (vertical pass) side by side.
 //
-// Exactness: a list whose sums are all exact in double (TFlatWeights::fusable) is summed with
-// float fused multiply-adds, which then round exactly as the plain loop does. Every other list
-// uses double lanes: a byte times a float weight is exact in double (8 + 24 significant bits),
-// so a double fused multiply-add gives the plain loop's double sum, and the conversion to float
-// rounds it as the plain loop's cast does. A float fused multiply-add alone would not do for
-// such lists: 3 * 0x1.7bde14p+0 - 0x1p-52 rounds to different floats the two ways.
+// Exactness: an entry is added with a float fused multiply-add where TFlatWeights proves that it
+// rounds as the plain loop's double sum does (always, or once every sum is large enough); any
+// other entry is added in double lanes: a byte times a float weight is exact in double (8 + 24
+// significant bits), so a double fused multiply-add gives the plain loop's double sum, and the
+// conversion to float rounds it as the plain loop's cast does. A float fused multiply-add alone
+// would not do there: 3 * 0x1.7bde14p+0 - 0x1p-52 rounds to different floats the two ways.
 #include "imaging/picstretch1_simd.h"
 
 #if PARVULA_SIMD_X86
@@ -191,38 +191,45 @@ namespace {
                 reinterpret_cast<__m256i*>(result[k / 2] + 8 * (k % 2)), SumsToInts(sums[k]));
     }
 
-    template <int NV>
-    PARVULA_TARGET_AVX2 void VerticalDouble(const std::uint8_t* work, std::ptrdiff_t workStride,
-        const int* index, const double* weight, int entries, std::uint8_t* out)
+    // Eight float sums plus a row's eight bytes times the weight, in double lanes and rounded
+    // back to float: the plain loop.
+    PARVULA_TARGET_AVX2 inline __m256 AddEightInDouble(
+        __m256 sum, const std::uint8_t* src, __m256d w)
     {
-        __m256d sum[NV];
-        for (int v = 0; v < NV; ++v)
-            sum[v] = _mm256_setzero_pd();
-        for (int e = 0; e < entries; ++e) {
-            const std::uint8_t* src = work + index[e] * workStride;
-            const __m256d w = _mm256_set1_pd(weight[e]);
-#pragma GCC unroll 12
-            for (int v = 0; v < NV; ++v)
-                sum[v] = RoundToFloat(_mm256_fmadd_pd(LoadFourBytes(src + 4 * v), w, sum[v]));
-        }
-        for (int v = 0; v < NV; ++v) {
-            const __m128i ints = SumsToInts(sum[v]);
-            const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(ints, ints), ints);
-            const std::int32_t four = _mm_cvtsi128_si32(bytes);
-            std::memcpy(out + 4 * v, &four, 4);
-        }
+        const __m256d lo = RoundToFloat(
+            _mm256_fmadd_pd(LoadFourBytes(src), w, _mm256_cvtps_pd(_mm256_castps256_ps128(sum))));
+        const __m256d hi = RoundToFloat(_mm256_fmadd_pd(
+            LoadFourBytes(src + 4), w, _mm256_cvtps_pd(_mm256_extractf128_ps(sum, 1))));
+        return _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
     }
 
+    // 8 * NV bytes of a destination row. An entry with a threshold is fused only when every sum
+    // is at least that large in magnitude (TFlatWeights), else added in double lanes.
     template <int NV>
-    PARVULA_TARGET_AVX2 void VerticalFused(const std::uint8_t* work, std::ptrdiff_t workStride,
-        const int* index, const float* weight, int entries, std::uint8_t* out)
+    PARVULA_TARGET_AVX2 void VerticalBytes(const std::uint8_t* work, std::ptrdiff_t workStride,
+        const int* index, const float* weightFloat, const double* weight, const float* fusedAbove,
+        int entries, std::uint8_t* out)
     {
+        const __m256 magnitudeMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
         __m256 sum[NV];
         for (int v = 0; v < NV; ++v)
             sum[v] = _mm256_setzero_ps();
         for (int e = 0; e < entries; ++e) {
             const std::uint8_t* src = work + index[e] * workStride;
-            const __m256 w = _mm256_set1_ps(weight[e]);
+            if (fusedAbove[e] != 0.0f) {
+                __m256 smallest = _mm256_and_ps(sum[0], magnitudeMask);
+                for (int v = 1; v < NV; ++v)
+                    smallest = _mm256_min_ps(smallest, _mm256_and_ps(sum[v], magnitudeMask));
+                if (_mm256_movemask_ps(
+                        _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[e]), _CMP_GE_OQ))
+                    != 0xFF) {
+                    const __m256d w = _mm256_set1_pd(weight[e]);
+                    for (int v = 0; v < NV; ++v)
+                        sum[v] = AddEightInDouble(sum[v], src + 8 * v, w);
+                    continue;
+                }
+            }
+            const __m256 w = _mm256_set1_ps(weightFloat[e]);
 #pragma GCC unroll 8
             for (int v = 0; v < NV; ++v)
                 sum[v] = _mm256_fmadd_ps(LoadEightBytes(src + 8 * v), w, sum[v]);
@@ -273,21 +280,17 @@ PARVULA_TARGET_AVX2 void VerticalRowAvx2(const std::uint8_t* work, std::ptrdiff_
     const int first = weights.start[static_cast<std::size_t>(k)];
     const int entries = weights.start[static_cast<std::size_t>(k) + 1] - first;
     const int* index = weights.index.data() + first;
+    const float* weightFloat = weights.weightFloat.data() + first;
+    const double* weight = weights.weight.data() + first;
+    const float* fusedAbove = weights.fusedAbove.data() + first;
     int b = 0;
-    // Enough independent sums to hide the latency of the multiply-adds.
-    if (weights.fusable[static_cast<std::size_t>(k)]) {
-        const float* weight = weights.weightFloat.data() + first;
-        for (; b + 64 <= bytes; b += 64)
-            VerticalFused<8>(work + b, workStride, index, weight, entries, out + b);
-        for (; b + 8 <= bytes; b += 8)
-            VerticalFused<1>(work + b, workStride, index, weight, entries, out + b);
-    } else {
-        const double* weight = weights.weight.data() + first;
-        for (; b + 48 <= bytes; b += 48)
-            VerticalDouble<12>(work + b, workStride, index, weight, entries, out + b);
-        for (; b + 4 <= bytes; b += 4)
-            VerticalDouble<1>(work + b, workStride, index, weight, entries, out + b);
-    }
+    // Eight sums side by side hide the latency of the multiply-adds.
+    for (; b + 64 <= bytes; b += 64)
+        VerticalBytes<8>(
+            work + b, workStride, index, weightFloat, weight, fusedAbove, entries, out + b);
+    for (; b + 8 <= bytes; b += 8)
+        VerticalBytes<1>(
+            work + b, workStride, index, weightFloat, weight, fusedAbove, entries, out + b);
     VerticalBytesScalar(work, workStride, weights, k, out, b, bytes);
 }
 

@@ -2,7 +2,10 @@
 // shrinking and enlarging, odd sizes and row counts that leave partial blocks.
 #include "imaging/picstretch1.h"
 #include "imaging/imaging_support.h"
+#include "imaging/picstretch1_simd.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -151,6 +154,77 @@ TEST(SimdResampleTest, StreamedRowsGiveTheBitmapsBytesAtEveryLevel)
         }
     }
 }
+
+#if PARVULA_SIMD_X86
+namespace {
+
+    // One list whose sum a float fused multiply-add rounds differently from the plain loop: after
+    // 1 * -2^-52, adding 3 * 0x1.7bde14p+0 rounds once exactly but twice (through double) to the
+    // neighbouring float. The last entry brings the smaller of the two sums to exactly 0.5, so
+    // the byte is 0 the one way and 1 the other. Sources: the bytes 1, 3, 1.
+    struct TSharpList {
+        TWeightLists lists;
+        float fusedSum = 0.0f; // what fused adds alone would give
+    };
+
+    TSharpList MakeSharpList()
+    {
+        const float tiny = -std::ldexp(1.0f, -52);
+        const float big = std::ldexp(static_cast<float>(0x17bde14), -24);
+        const float plain = static_cast<float>(static_cast<double>(tiny) + 3.0 * big);
+        const float fused = std::fma(3.0f, big, tiny);
+        const float last = 0.5f - std::min(plain, fused);
+        TSharpList sharp;
+        sharp.lists = { { { 0, tiny }, { 1, big }, { 2, last } } };
+        sharp.fusedSum = std::fma(1.0f, last, fused);
+        return sharp;
+    }
+
+} // namespace
+
+TEST(SimdResampleTest, SumsThatFusedAddsWouldRoundOtherwiseGiveThePlainLoopsBytes)
+{
+    const TSharpList sharp = MakeSharpList();
+    const std::uint8_t pixels[9] = { 1, 1, 1, 3, 3, 3, 1, 1, 1 };
+    std::uint8_t plain[3] = {};
+    ApplyWeightLists(pixels, 3, sharp.lists, plain, 3);
+    // The case is sharp: fused adds alone would give another byte.
+    ASSERT_NE(std::nearbyint(sharp.fusedSum), plain[0]);
+
+    TFlatWeights flat(sharp.lists);
+    if (SupportedSimdLevel() >= TSimdLevel::Avx2) {
+        // Vertical pass: 64 bytes of each of three work rows, so the widest loop runs.
+        std::vector<std::uint8_t> work(3 * 64);
+        for (int row = 0; row < 3; ++row)
+            std::fill_n(work.begin() + 64 * row, 64, pixels[3 * row]);
+        std::vector<std::uint8_t> out(64, 0xAA);
+        VerticalRowAvx2(work.data(), 64, flat, 0, out.data(), 64);
+        EXPECT_EQ(out, std::vector<std::uint8_t>(64, plain[0])) << "vertical pass";
+    }
+    // Horizontal pass: sixteen rows of the three pixels.
+    std::vector<const std::uint8_t*> rows(16, pixels);
+    for (TSimdLevel level : { TSimdLevel::Avx2, TSimdLevel::Avx512 }) {
+        if (level > SupportedSimdLevel())
+            continue;
+        const int ring = RingColumns(flat, 3, 2);
+        flat.PlaceInRing(ring);
+        std::vector<float> scratch(static_cast<std::size_t>(ring) * 48 + 16);
+        float* aligned = scratch.data();
+        while (reinterpret_cast<std::uintptr_t>(aligned) % 64 != 0)
+            ++aligned;
+        std::vector<std::uint8_t> outRows(16 * 3, 0xAA);
+        std::vector<std::uint8_t*> outs;
+        for (int r = 0; r < 16; ++r)
+            outs.push_back(outRows.data() + 3 * r);
+        if (level == TSimdLevel::Avx2)
+            HorizontalBlockAvx2(rows.data(), 16, 3, flat, ring, outs.data(), aligned);
+        else
+            HorizontalBlockAvx512(rows.data(), 16, 3, flat, ring, outs.data(), aligned);
+        EXPECT_EQ(outRows, std::vector<std::uint8_t>(16 * 3, plain[0]))
+            << "horizontal pass, level " << static_cast<int>(level);
+    }
+}
+#endif
 
 TEST(SimdResampleTest, StreamedRowsOfNoPicture)
 {
