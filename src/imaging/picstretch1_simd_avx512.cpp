@@ -11,6 +11,7 @@
 #if PARVULA_SIMD_X86
 
 #include <algorithm>
+#include <cstring>
 
 #include <immintrin.h>
 
@@ -194,18 +195,37 @@ namespace {
     }
 
     // Clamped to 0 .. 255, then rounded to the nearest whole number, halfway to even.
-    PARVULA_TARGET_AVX512 PARVULA_INLINE void StoreBytes(__m512 sum, std::int32_t* out)
+    PARVULA_TARGET_AVX512 PARVULA_INLINE __m128i SumsToBytes(__m512 sum)
     {
         const __m512 clamped
             = _mm512_min_ps(_mm512_max_ps(sum, _mm512_setzero_ps()), _mm512_set1_ps(255.0f));
-        _mm512_store_si512(out, _mm512_cvtps_epi32(clamped));
+        return _mm512_cvtepi32_epi8(_mm512_cvtps_epi32(clamped));
     }
 
-    // Destination pixels a and a + 1 (when pair) of sixteen rows: result[pixel][channel][row].
-    // Both lists advance together, so that six independent sums hide the multiply-adds'
-    // latency; up to the first entry either list must check, no entry is checked at all.
-    PARVULA_APART PARVULA_TARGET_AVX512 void HorizontalPair(const float* scratch, const TList& a,
-        const TList& b, bool pair, std::int32_t (*result)[3][kRows])
+    // Where row r's six bytes (pixel a's blue, green, red, then pixel b's) come from, for rows
+    // 8h .. 8h + 7, eight bytes a row: the sums' bytes lie channel after channel, sixteen rows
+    // each, a's three and b's blue in the first register, b's green and red in the second.
+    struct TRowOrder {
+        alignas(64) std::uint8_t index[2][64];
+    };
+
+    TRowOrder MakeRowOrder()
+    {
+        TRowOrder order {};
+        for (int h = 0; h < 2; ++h)
+            for (int q = 0; q < 64; ++q) {
+                const int row = 8 * h + q / 8;
+                const int channel = std::min(q % 8, 5);
+                order.index[h][q] = static_cast<std::uint8_t>(16 * channel + row);
+            }
+        return order;
+    }
+
+    // Destination pixels a and a + 1 (when pair) of sixteen rows: out[row][0 .. 5] the bytes of
+    // a and then b. Both lists advance together, so that six independent sums hide the
+    // multiply-adds' latency; up to the first entry either list must check, no entry is checked.
+    PARVULA_APART PARVULA_TARGET_AVX512 void HorizontalPair(
+        const float* scratch, const TList& a, const TList& b, bool pair, std::uint8_t (*out)[8])
     {
         __m512 a0 = _mm512_setzero_ps(), a1 = a0, a2 = a0, b0 = a0, b1 = a0, b2 = a0;
         int e = 0;
@@ -230,15 +250,20 @@ namespace {
             }
             for (int f = e; f < b.entries; ++f)
                 AddEntry(scratch, b, f, b0, b1, b2);
-            StoreBytes(b0, result[1][0]);
-            StoreBytes(b1, result[1][1]);
-            StoreBytes(b2, result[1][2]);
         }
         for (; e < a.entries; ++e)
             AddEntry(scratch, a, e, a0, a1, a2);
-        StoreBytes(a0, result[0][0]);
-        StoreBytes(a1, result[0][1]);
-        StoreBytes(a2, result[0][2]);
+
+        static const TRowOrder order = MakeRowOrder();
+        const __m512i first = _mm512_inserti64x4(
+            _mm512_castsi256_si512(_mm256_set_m128i(SumsToBytes(a1), SumsToBytes(a0))),
+            _mm256_set_m128i(SumsToBytes(b0), SumsToBytes(a2)), 1);
+        const __m512i second
+            = _mm512_castsi256_si512(_mm256_set_m128i(SumsToBytes(b2), SumsToBytes(b1)));
+        _mm512_store_si512(
+            out[0], _mm512_permutex2var_epi8(first, _mm512_load_si512(order.index[0]), second));
+        _mm512_store_si512(
+            out[8], _mm512_permutex2var_epi8(first, _mm512_load_si512(order.index[1]), second));
     }
 
 } // namespace
@@ -250,7 +275,7 @@ PARVULA_TARGET_AVX512 void HorizontalBlockAvx512(const std::uint8_t* const* rows
     const int bytes = sourceWidth * 3;
     const int ringBytes = ringColumns * 3;
     const int dw = weights.Count();
-    alignas(64) std::int32_t result[2][3][kRows];
+    alignas(64) std::uint8_t pixels[kRows][8]; // a row's bytes of the pair, then two spare
     int done = 0; // bytes turned so far
     for (int i = 0; i < dw; i += 2) {
         const bool pair = i + 1 < dw;
@@ -265,13 +290,10 @@ PARVULA_TARGET_AVX512 void HorizontalBlockAvx512(const std::uint8_t* const* rows
             Transpose(rows, count, done, to, scratch, ringBytes);
             done = to;
         }
-        HorizontalPair(scratch, ListOf(weights, i), ListOf(weights, j), pair, result);
-        for (int k = 0; k < (pair ? 2 : 1); ++k)
-            for (int r = 0; r < count; ++r) {
-                std::uint8_t* dst = out[r] + 3 * (i + k);
-                for (int c = 0; c < 3; ++c)
-                    dst[c] = static_cast<std::uint8_t>(result[k][c][r]);
-            }
+        HorizontalPair(scratch, ListOf(weights, i), ListOf(weights, j), pair, pixels);
+        const std::size_t size = pair ? 6 : 3;
+        for (int r = 0; r < count; ++r)
+            std::memcpy(out[r] + 3 * i, pixels[r], size);
     }
 }
 
