@@ -286,76 +286,117 @@ namespace {
         return TSimdLevel::Avx512;
     }
 
-    // Runs both passes. fetch(y, count) gives pointers to count consecutive source rows from
-    // row y on, each 3 * sw bytes; rows are asked for once each, from the top.
-    template <typename TFetch>
-    void ResamplePasses(int sw, int sh, TFetch fetch, TBitmap& dest, TFilterFunc filter,
-        float support, TBitmap& work, TSimdLevel level)
+    // The vertical pass catches up after every 16 source rows (a whole number of every level's
+    // blocks): measured, waiting for more rows only made the ring of work rows larger and the
+    // decoder slower.
+    constexpr int kCatchUpRows = 16;
+
+    // The horizontal pass's result for the vector loops: destination width, and as many rows
+    // as the vertical pass still needs while the horizontal one goes on (a ring of a power of
+    // two rows), or every source row when that is not fewer.
+    int WorkRows(const TFlatWeights& rows, int sourceHeight, int catchUpRows)
+    {
+        // lowestFrom[k]: the smallest row that destination rows k on still read.
+        std::vector<int> lowestFrom(rows.lowest.size() + 1, std::numeric_limits<int>::max());
+        for (std::size_t k = rows.lowest.size(); k-- > 0;)
+            lowestFrom[k] = std::min(lowestFrom[k + 1], rows.lowest[k]);
+        for (int ring = 64; ring < sourceHeight; ring *= 2) {
+            bool fits = true;
+            std::size_t next = 0; // the first destination row not yet computed
+            for (int y = 0; y < sourceHeight && fits; y += catchUpRows) {
+                // Rows y .. y + catchUpRows - 1 take the places of rows y - ring on.
+                fits = lowestFrom[next] >= y + catchUpRows - ring;
+                const int ready = std::min(sourceHeight, y + catchUpRows);
+                while (next < rows.highest.size() && rows.highest[next] < ready)
+                    ++next;
+            }
+            if (fits)
+                return ring;
+        }
+        return sourceHeight;
+    }
+
+    // Runs both passes into dest, which prepare() makes ready once everything that can fail
+    // before the first pixel is done. fetch(y, count) gives pointers to count consecutive
+    // source rows from row y on, each 3 * sw bytes; rows are asked for once each, from the top.
+    // The vector loops compute each destination row as soon as its work rows exist.
+    template <typename TPrepare, typename TFetch>
+    void ResamplePasses(int sw, int sh, TPrepare prepare, TFetch fetch, TBitmap& dest,
+        TFilterFunc filter, float support, TSimdLevel level)
     {
         const int dw = dest.Width();
         const int dh = dest.Height();
-        const float xscale = ResampleScale(dw, sw);
-        const float yscale = ResampleScale(dh, sh);
-        {
-            const TWeightLists columns = BuildWeightLists(dw, sw, xscale, filter, support);
-            if (level == TSimdLevel::Scalar) {
-                for (int y = 0; y < sh; ++y)
-                    ApplyWeightLists(fetch(y, 1)[0], 3, columns, work.ScanLine(y), 3);
-            } else {
-                TFlatWeights flat(columns);
-                const int blockRows = HorizontalBlockRows(level);
-                const int group = level == TSimdLevel::Avx512 ? 2 : 1;
-                const int ring = level == TSimdLevel::Sse2 ? sw : RingColumns(flat, sw, group);
-                flat.PlaceInRing(ring);
-                // One block of source rows turned on its side (floats for AVX2 and AVX-512,
-                // doubles for SSE2), 64-byte aligned.
-                const std::size_t perValue
-                    = level == TSimdLevel::Sse2 ? sizeof(double) : sizeof(float);
-                std::vector<double> scratchStore(static_cast<std::size_t>(ring) * 3
-                        * static_cast<std::size_t>(blockRows) * perValue / sizeof(double)
-                    + 16);
-                double* scratch = scratchStore.data();
-                while (reinterpret_cast<std::uintptr_t>(scratch) % 64 != 0)
-                    ++scratch;
-                auto* values = reinterpret_cast<float*>(scratch);
-                std::vector<std::uint8_t*> outs(static_cast<std::size_t>(blockRows));
-                for (int y = 0; y < sh; y += blockRows) {
-                    const int count = std::min(blockRows, sh - y);
-                    const std::uint8_t* const* rows = fetch(y, count);
-                    for (int r = 0; r < count; ++r)
-                        outs[static_cast<std::size_t>(r)] = work.ScanLine(y + r);
-#if PARVULA_SIMD_X86
-                    if (level == TSimdLevel::Avx512)
-                        HorizontalBlockAvx512(rows, count, sw, flat, ring, outs.data(), values);
-                    else if (level == TSimdLevel::Avx2)
-                        HorizontalBlockAvx2(rows, count, sw, flat, ring, outs.data(), values);
-                    else
-                        HorizontalBlockSse2(rows, count, sw, flat, outs.data(), scratch);
-#endif
-                }
-            }
-        }
-        {
-            const TWeightLists rows = BuildWeightLists(dh, sh, yscale, filter, support);
+        const TWeightLists columnLists
+            = BuildWeightLists(dw, sw, ResampleScale(dw, sw), filter, support);
+        const TWeightLists rowLists
+            = BuildWeightLists(dh, sh, ResampleScale(dh, sh), filter, support);
+        if (level == TSimdLevel::Scalar) {
+            TBitmap work(dw, sh, 24);
+            prepare();
+            if (dw == 0 || dh == 0)
+                return;
+            for (int y = 0; y < sh; ++y)
+                ApplyWeightLists(fetch(y, 1)[0], 3, columnLists, work.ScanLine(y), 3);
             const auto workStride = static_cast<std::ptrdiff_t>(work.Stride());
-            if (level == TSimdLevel::Scalar) {
-                const auto destStride = static_cast<std::ptrdiff_t>(dest.Stride());
-                for (int x = 0; x < dw; ++x)
-                    ApplyWeightLists(work.ScanLine(0) + 3 * x, workStride, rows,
-                        dest.ScanLine(0) + 3 * x, destStride);
-            } else {
-                const TFlatWeights flat(rows);
-                for (int k = 0; k < dh; ++k) {
+            const auto destStride = static_cast<std::ptrdiff_t>(dest.Stride());
+            for (int x = 0; x < dw; ++x)
+                ApplyWeightLists(work.ScanLine(0) + 3 * x, workStride, rowLists,
+                    dest.ScanLine(0) + 3 * x, destStride);
+            return;
+        }
+
+        TFlatWeights columns(columnLists);
+        TFlatWeights rows(rowLists);
+        const int blockRows = HorizontalBlockRows(level);
+        const int group = level == TSimdLevel::Avx512 ? 2 : 1;
+        const int ring = level == TSimdLevel::Sse2 ? sw : RingColumns(columns, sw, group);
+        columns.PlaceInRing(ring);
+        const int workRows = WorkRows(rows, sh, kCatchUpRows);
+        if (workRows < sh)
+            for (int& index : rows.index)
+                index &= workRows - 1;
+        TBitmap work(dw, workRows, 24);
+        // One block of source rows turned on its side (floats for AVX2 and AVX-512, doubles
+        // for SSE2), 64-byte aligned.
+        const std::size_t perValue = level == TSimdLevel::Sse2 ? sizeof(double) : sizeof(float);
+        std::vector<double> scratchStore(static_cast<std::size_t>(ring) * 3
+                * static_cast<std::size_t>(blockRows) * perValue / sizeof(double)
+            + 16);
+        prepare();
+        if (dw == 0 || dh == 0)
+            return;
+        double* scratch = scratchStore.data();
+        while (reinterpret_cast<std::uintptr_t>(scratch) % 64 != 0)
+            ++scratch;
+        auto* values = reinterpret_cast<float*>(scratch);
+        const auto workStride = static_cast<std::ptrdiff_t>(work.Stride());
+        std::vector<std::uint8_t*> outs(static_cast<std::size_t>(blockRows));
+        int next = 0; // the first destination row not yet computed
+        for (int y = 0; y < sh; y += blockRows) {
+            const int count = std::min(blockRows, sh - y);
+            const std::uint8_t* const* source = fetch(y, count);
+            for (int r = 0; r < count; ++r)
+                outs[static_cast<std::size_t>(r)] = work.ScanLine((y + r) % workRows);
 #if PARVULA_SIMD_X86
-                    if (level >= TSimdLevel::Avx2)
-                        VerticalRowAvx2(
-                            work.ScanLine(0), workStride, flat, k, dest.ScanLine(k), 3 * dw);
-                    else
-                        VerticalRowSse2(
-                            work.ScanLine(0), workStride, flat, k, dest.ScanLine(k), 3 * dw);
-#endif
-                }
+            if (level == TSimdLevel::Avx512)
+                HorizontalBlockAvx512(source, count, sw, columns, ring, outs.data(), values);
+            else if (level == TSimdLevel::Avx2)
+                HorizontalBlockAvx2(source, count, sw, columns, ring, outs.data(), values);
+            else
+                HorizontalBlockSse2(source, count, sw, columns, outs.data(), scratch);
+            // The destination rows whose work rows are all there, every so many source rows.
+            const int ready = y + count;
+            if (ready % kCatchUpRows != 0 && ready != sh)
+                continue;
+            for (; next < dh && rows.highest[static_cast<std::size_t>(next)] < ready; ++next) {
+                if (level >= TSimdLevel::Avx2)
+                    VerticalRowAvx2(
+                        work.ScanLine(0), workStride, rows, next, dest.ScanLine(next), 3 * dw);
+                else
+                    VerticalRowSse2(
+                        work.ScanLine(0), workStride, rows, next, dest.ScanLine(next), 3 * dw);
             }
+#endif
         }
     }
 
@@ -427,22 +468,20 @@ void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support)
     const int sh = source.Height();
     CheckResampleSource(sw, sh, filter);
 
-    // The horizontal pass's result: destination width, source height, each channel a byte.
-    TBitmap work(dest.Width(), sh, 24);
-    source.ConvertTo24();
-    dest.ConvertTo24();
-    if (dest.Width() == 0 || dest.Height() == 0)
-        return;
     std::vector<const std::uint8_t*> rows;
     ResamplePasses(
         sw, sh,
+        [&] {
+            source.ConvertTo24();
+            dest.ConvertTo24();
+        },
         [&](int y, int count) {
             rows.resize(static_cast<std::size_t>(count));
             for (int r = 0; r < count; ++r)
                 rows[static_cast<std::size_t>(r)] = source.ScanLine(y + r);
             return rows.data();
         },
-        dest, filter, support, work, ActiveSimdLevel());
+        dest, filter, support, ActiveSimdLevel());
 }
 
 void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float support)
@@ -451,10 +490,6 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
     const int sh = source.Height();
     CheckResampleSource(sw, sh, filter);
 
-    TBitmap work(dest.Width(), sh, 24);
-    dest.ConvertTo24();
-    if (dest.Width() == 0 || dest.Height() == 0)
-        return;
     // Rows are decoded 64 at a time (a whole number of every level's blocks): going back and
     // forth between the decoder and the horizontal pass less often leaves more of each one's
     // data in the caches. Only these rows of the source exist at a time.
@@ -464,7 +499,7 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
     std::vector<std::uint8_t> decoded(rowBytes * kDecodedRows);
     std::vector<const std::uint8_t*> rows(kDecodedRows);
     ResamplePasses(
-        sw, sh,
+        sw, sh, [&] { dest.ConvertTo24(); },
         // The passes ask for blocks of 1, 8 or 16 rows, which never straddle a multiple of 64.
         [&](int y, int) {
             const int first = y % kDecodedRows;
@@ -478,7 +513,7 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
             }
             return rows.data() + first;
         },
-        dest, filter, support, work, level);
+        dest, filter, support, level);
 }
 
 } // namespace parvula::imaging

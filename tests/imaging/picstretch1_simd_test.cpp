@@ -81,7 +81,7 @@ namespace {
     // Shrinking and enlarging, one-pixel sides, sides the kernels mirror past, heights that
     // leave partial blocks of 8 and 16 rows, widths that leave partial vector chunks; rows wider
     // than the horizontal pass's ring of turned pixels, with windows that fit it, that make it
-    // grow, and that need the whole row.
+    // grow, and that need the whole row; columns taller than the ring of work rows.
     const TSizeCase kSizes[] = {
         { 97, 61, 23, 17 },
         { 23, 17, 97, 61 },
@@ -95,6 +95,8 @@ namespace {
         { 1500, 19, 37, 5 },
         { 1100, 6, 400, 3 },
         { 3001, 5, 7, 2 },
+        { 9, 1200, 4, 37 },
+        { 5, 2000, 3, 300 },
     };
 
     std::vector<TSimdLevel> VectorLevels()
