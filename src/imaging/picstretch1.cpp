@@ -423,7 +423,7 @@ TSimdLevel SupportedSimdLevel()
     if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
         return TSimdLevel::Sse2;
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-        && __builtin_cpu_supports("avx512vbmi"))
+        && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vbmi"))
         return TSimdLevel::Avx512;
     return TSimdLevel::Avx2;
     return TSimdLevel::Sse2;

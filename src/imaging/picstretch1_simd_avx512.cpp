@@ -23,7 +23,7 @@
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
-#define PARVULA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx2,fma")))
+#define PARVULA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vbmi,avx2,fma")))
 #define PARVULA_INLINE __attribute__((always_inline)) inline
 // Kept apart, so that each loop has the vector registers to itself.
 #define PARVULA_APART __attribute__((noinline))
@@ -178,8 +178,9 @@ namespace {
         const float* p = scratch + list.offset[e];
         const float threshold = list.fusedAbove[e];
         if (threshold != 0.0f) {
-            const __m512 smallest = _mm512_min_ps(
-                _mm512_abs_ps(b), _mm512_min_ps(_mm512_abs_ps(g), _mm512_abs_ps(r)));
+            // The smallest magnitude of each lane's three sums (range 0b1010: the smaller
+            // magnitude, sign cleared).
+            const __m512 smallest = _mm512_range_ps(_mm512_range_ps(b, g, 0b1010), r, 0b1010);
             if (_mm512_cmp_ps_mask(smallest, _mm512_set1_ps(threshold), _CMP_GE_OQ) != 0xFFFF) {
                 const __m512d w = _mm512_set1_pd(list.weight[e]);
                 b = AddInDouble(b, p, w);
