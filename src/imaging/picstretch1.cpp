@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -134,18 +135,14 @@ namespace {
     // the test below then refuses).
     double LastBitValue(float value)
     {
-        int exponent = 0;
-        const double significand = std::frexp(std::fabs(static_cast<double>(value)), &exponent);
-        if (value == 0.0f || std::fabs(value) < std::numeric_limits<float>::min())
+        const std::uint32_t bits = std::bit_cast<std::uint32_t>(value) & 0x7FFFFFFFU;
+        if (bits < 0x00800000U)
             return 0.0;
-        // significand * 2^24 is a whole number below 2^24; strip its trailing zero bits.
-        auto whole = static_cast<std::uint32_t>(std::ldexp(significand, 24));
-        int shift = 0;
-        while ((whole & 1U) == 0) {
-            whole >>= 1;
-            ++shift;
-        }
-        return std::ldexp(1.0, exponent - 24 + shift);
+        // value = significand * 2^(biased exponent - 150), significand a whole number below
+        // 2^24; the last set bit of the significand gives the power of two, a normal double.
+        const std::uint32_t significand = (bits & 0x007FFFFFU) | 0x00800000U;
+        const int power = static_cast<int>(bits >> 23) - 150 + std::countr_zero(significand);
+        return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + power) << 52);
     }
 
     // A threshold as a float no smaller than the exact value.
@@ -170,13 +167,13 @@ namespace {
             const double bit = LastBitValue(entry.weight);
             smallestBit = std::min(smallestBit, bit);
             const double magnitude = before + w;
-            growth *= 1.0 + std::ldexp(1.0, -22);
+            growth *= 1.0 + 0x1p-22;
             float threshold = 0.0f;
-            if (!(smallestBit > 0.0 && 255.0 * magnitude * growth <= std::ldexp(smallestBit, 53))) {
-                if (bit > 0.0 && 1024.0 * before + 256.0 * w <= std::ldexp(bit, 53))
-                    threshold = RoundedUp(510.0 * w * std::ldexp(1.0, -28));
+            if (!(smallestBit > 0.0 && 255.0 * magnitude * growth <= smallestBit * 0x1p53)) {
+                if (bit > 0.0 && 1024.0 * before + 256.0 * w <= bit * 0x1p53)
+                    threshold = RoundedUp(510.0 * w * 0x1p-28);
                 else
-                    threshold = RoundedUp(510.0 * w * std::ldexp(1.0, 27));
+                    threshold = RoundedUp(510.0 * w * 0x1p27);
                 threshold = std::max(threshold, std::numeric_limits<float>::min());
             }
             fusedAbove.push_back(threshold);
@@ -188,6 +185,13 @@ namespace {
 
 TFlatWeights::TFlatWeights(const TWeightLists& lists)
 {
+    std::size_t entries = 0;
+    for (const TWeightList& list : lists)
+        entries += list.size();
+    index.reserve(entries);
+    weight.reserve(entries);
+    weightFloat.reserve(entries);
+    fusedAbove.reserve(entries);
     start.reserve(lists.size() + 1);
     start.push_back(0);
     for (const TWeightList& list : lists) {
