@@ -259,7 +259,7 @@ def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start
     add("- The floor: libjpeg decoding the file from memory with the library's defaults, rows "
         "discarded, timed inside the process (`bench/decode_only.cpp`). The other tools are "
         "timed as whole processes (start-up, reading and writing the files included), except "
-        "Pillow, which is timed inside the harness's own process, and the two in-process rows "
+        "Pillow, which is timed inside the harness's own process, and the in-process rows "
         "(`bench/fit_inprocess.cpp`: FitToBox and the JPEG encoder on a loaded picture, timed "
         "like the floor).")
     for note in skipped:
