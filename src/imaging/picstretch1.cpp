@@ -227,28 +227,29 @@ void TFlatWeights::PlaceInRing(int columns)
         offset[e] = (index[e] & (columns - 1)) * 3 * 16;
 }
 
+int TurnedBytesFor(const TFlatWeights& weights, int first, int last, int bytes)
+{
+    int high = 0;
+    for (int k = first; k <= last; ++k)
+        high = std::max(high, weights.highest[static_cast<std::size_t>(k)]);
+    const long long need = 3LL * (high + 1);
+    return static_cast<int>(std::min<long long>(bytes, (need + 63) / 64 * 64));
+}
+
 int RingColumns(const TFlatWeights& weights, int sourceWidth, int group)
 {
-    // Turned in steps of 64 bytes at most; a ring of 3 * columns bytes is a whole number of steps.
-    constexpr int kStep = 64;
-    const long long bytes = 3LL * sourceWidth;
-    int columns = 256;
+    const int bytes = 3 * sourceWidth;
+    int columns = 256; // 3 * columns bytes: a whole number of the 64-byte steps
     for (; columns < sourceWidth; columns *= 2) {
         const long long ringBytes = 3LL * columns;
-        long long done = 0;
+        int done = 0;
         bool fits = true;
         for (int i = 0; i < weights.Count() && fits; i += group) {
-            const int end = std::min(weights.Count(), i + group);
-            int low = std::numeric_limits<int>::max();
-            int high = 0;
-            for (int k = i; k < end; ++k) {
-                low = std::min(low, weights.lowest[static_cast<std::size_t>(k)]);
-                high = std::max(high, weights.highest[static_cast<std::size_t>(k)]);
-            }
-            const long long need = 3LL * (high + 1);
-            if (need > done)
-                done = std::min(bytes, (need + kStep - 1) / kStep * kStep);
-            fits = 3LL * low >= done - ringBytes;
+            const int last = std::min(weights.Count(), i + group) - 1;
+            done = std::max(done, TurnedBytesFor(weights, i, last, bytes));
+            for (int k = i; k <= last; ++k)
+                fits
+                    = fits && 3LL * weights.lowest[static_cast<std::size_t>(k)] >= done - ringBytes;
         }
         if (fits)
             break;

@@ -62,6 +62,10 @@ int HorizontalBlockRows(TSimdLevel level);
 // they are used. The ring holds the last 3 * columns bytes turned; it grows to the whole row
 // when the lists, taken group pixels at a time, would reach back further than that.
 int RingColumns(const TFlatWeights& weights, int sourceWidth, int group);
+// How many bytes of each row (of bytes) must be turned before destination pixels first .. last
+// are computed: up to their lists' last pixel, in whole steps of 64 bytes, never past the row.
+// The ring above is sized for turning in exactly these steps.
+int TurnedBytesFor(const TFlatWeights& weights, int first, int last, int bytes);
 
 // Horizontal pass over a block of count rows (count <= HorizontalBlockRows): out[r] receives
 // weights.Count() pixels computed from rows[r] (sourceWidth pixels). scratch is 64-byte aligned;

@@ -11,7 +11,6 @@
 
 #if PARVULA_SIMD_X86
 
-#include <algorithm>
 #include <cstring>
 
 #include <immintrin.h>
@@ -255,10 +254,8 @@ PARVULA_TARGET_AVX2 void HorizontalBlockAvx2(const std::uint8_t* const* rows, in
     alignas(32) std::int32_t result[3][kRows];
     int done = 0; // bytes turned so far
     for (int i = 0; i < dw; ++i) {
-        // In the steps RingColumns assumed.
-        const int need = 3 * (weights.highest[static_cast<std::size_t>(i)] + 1);
-        if (need > done) {
-            const int to = std::min(bytes, (need + 63) / 64 * 64);
+        const int to = TurnedBytesFor(weights, i, i, bytes);
+        if (to > done) {
             Transpose(rows, count, done, to, scratch, ringBytes);
             done = to;
         }

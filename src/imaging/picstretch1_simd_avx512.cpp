@@ -23,7 +23,8 @@
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
-#define PARVULA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vbmi,avx2,fma")))
+#define PARVULA_TARGET_AVX512                                                                      \
+    __attribute__((target("avx512f,avx512bw,avx512dq,avx512vbmi,avx2,fma")))
 #define PARVULA_INLINE __attribute__((always_inline)) inline
 // Kept apart, so that each loop has the vector registers to itself.
 #define PARVULA_APART __attribute__((noinline))
@@ -281,13 +282,8 @@ PARVULA_TARGET_AVX512 void HorizontalBlockAvx512(const std::uint8_t* const* rows
     for (int i = 0; i < dw; i += 2) {
         const bool pair = i + 1 < dw;
         const int j = pair ? i + 1 : i;
-        // In the steps RingColumns assumed.
-        const int need = 3
-            * (std::max(weights.highest[static_cast<std::size_t>(i)],
-                   weights.highest[static_cast<std::size_t>(j)])
-                + 1);
-        if (need > done) {
-            const int to = std::min(bytes, (need + 63) / 64 * 64);
+        const int to = TurnedBytesFor(weights, i, j, bytes);
+        if (to > done) {
             Transpose(rows, count, done, to, scratch, ringBytes);
             done = to;
         }
