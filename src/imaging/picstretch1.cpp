@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
+#include "imaging/imagefiles_internal.h"
 #include "imaging/picstretch1_simd.h"
 
 namespace parvula::imaging {
@@ -170,7 +172,7 @@ namespace {
             growth *= 1.0 + 0x1p-22;
             float threshold = 0.0f;
             if (!(smallestBit > 0.0 && 255.0 * magnitude * growth <= smallestBit * 0x1p53)) {
-                if (bit > 0.0 && 1024.0 * before + 256.0 * w <= bit * 0x1p53)
+                if (bit > 0.0 && 1024.0 * before * growth + 256.0 * w <= bit * 0x1p53)
                     threshold = RoundedUp(510.0 * w * 0x1p-28);
                 else
                     threshold = RoundedUp(510.0 * w * 0x1p27);
@@ -254,6 +256,7 @@ int RingColumns(const TFlatWeights& weights, int sourceWidth, int group)
         if (fits)
             break;
     }
+    assert(3 * columns % 64 == 0);
     return columns;
 }
 
@@ -335,6 +338,9 @@ namespace {
             = BuildWeightLists(dw, sw, ResampleScale(dw, sw), filter, support);
         const TWeightLists rowLists
             = BuildWeightLists(dh, sh, ResampleScale(dh, sh), filter, support);
+        // Every level refuses what the plain loops cannot hold, though the vector loops keep
+        // only a ring of work rows: the levels stay comparable at every size.
+        CheckImageSize(dw, sh, "Bitmap");
         if (level == TSimdLevel::Scalar) {
             TBitmap work(dw, sh, 24);
             prepare();
@@ -353,29 +359,34 @@ namespace {
         TFlatWeights columns(columnLists);
         TFlatWeights rows(rowLists);
         const int blockRows = HorizontalBlockRows(level);
+        assert(kCatchUpRows % blockRows == 0);
         const int group = level == TSimdLevel::Avx512 ? 2 : 1;
+        // SSE2 turns whole rows into doubles of its own layout; the others use the ring.
         const int ring = level == TSimdLevel::Sse2 ? sw : RingColumns(columns, sw, group);
-        columns.PlaceInRing(ring);
+        if (level != TSimdLevel::Sse2)
+            columns.PlaceInRing(ring);
         const int workRows = WorkRows(rows, sh, kCatchUpRows);
         if (workRows < sh)
             for (int& index : rows.index)
                 index &= workRows - 1;
         TBitmap work(dw, workRows, 24);
-        // One block of source rows turned on its side (floats for AVX2 and AVX-512, doubles
-        // for SSE2), 64-byte aligned.
-        const std::size_t perValue = level == TSimdLevel::Sse2 ? sizeof(double) : sizeof(float);
-        std::vector<double> scratchStore(static_cast<std::size_t>(ring) * 3
-                * static_cast<std::size_t>(blockRows) * perValue / sizeof(double)
-            + 16);
+        // One block of source rows turned on its side: floats for AVX2 and AVX-512, doubles for
+        // SSE2, 64-byte aligned (16 spare values of either kind cover the shift).
+        const std::size_t values
+            = static_cast<std::size_t>(ring) * 3 * static_cast<std::size_t>(blockRows);
+        std::vector<float> floatStore(level == TSimdLevel::Sse2 ? 0 : values + 16);
+        std::vector<double> doubleStore(level == TSimdLevel::Sse2 ? values + 16 : 0);
+        std::vector<std::uint8_t*> outs(static_cast<std::size_t>(blockRows));
         prepare();
         if (dw == 0 || dh == 0)
             return;
-        double* scratch = scratchStore.data();
-        while (reinterpret_cast<std::uintptr_t>(scratch) % 64 != 0)
-            ++scratch;
-        auto* values = reinterpret_cast<float*>(scratch);
+        float* floats = floatStore.data();
+        while (reinterpret_cast<std::uintptr_t>(floats) % 64 != 0)
+            ++floats;
+        double* doubles = doubleStore.data();
+        while (reinterpret_cast<std::uintptr_t>(doubles) % 64 != 0)
+            ++doubles;
         const auto workStride = static_cast<std::ptrdiff_t>(work.Stride());
-        std::vector<std::uint8_t*> outs(static_cast<std::size_t>(blockRows));
         int next = 0; // the first destination row not yet computed
         for (int y = 0; y < sh; y += blockRows) {
             const int count = std::min(blockRows, sh - y);
@@ -384,16 +395,19 @@ namespace {
                 outs[static_cast<std::size_t>(r)] = work.ScanLine((y + r) % workRows);
 #if PARVULA_SIMD_X86
             if (level == TSimdLevel::Avx512)
-                HorizontalBlockAvx512(source, count, sw, columns, ring, outs.data(), values);
+                HorizontalBlockAvx512(source, count, sw, columns, ring, outs.data(), floats);
             else if (level == TSimdLevel::Avx2)
-                HorizontalBlockAvx2(source, count, sw, columns, ring, outs.data(), values);
+                HorizontalBlockAvx2(source, count, sw, columns, ring, outs.data(), floats);
             else
-                HorizontalBlockSse2(source, count, sw, columns, outs.data(), scratch);
+                HorizontalBlockSse2(source, count, sw, columns, outs.data(), doubles);
             // The destination rows whose work rows are all there, every so many source rows.
             const int ready = y + count;
             if (ready % kCatchUpRows != 0 && ready != sh)
                 continue;
             for (; next < dh && rows.highest[static_cast<std::size_t>(next)] < ready; ++next) {
+                // The ring still holds every row this destination row reads.
+                assert(workRows == sh
+                    || rows.lowest[static_cast<std::size_t>(next)] >= ready - workRows);
                 if (level >= TSimdLevel::Avx2)
                     VerticalRowAvx2(
                         work.ScanLine(0), workStride, rows, next, dest.ScanLine(next), 3 * dw);
@@ -431,7 +445,6 @@ TSimdLevel SupportedSimdLevel()
         && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vbmi"))
         return TSimdLevel::Avx512;
     return TSimdLevel::Avx2;
-    return TSimdLevel::Sse2;
 #elif PARVULA_SIMD_X86
     return TSimdLevel::Sse2;
 #else
@@ -473,7 +486,8 @@ void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support)
     const int sh = source.Height();
     CheckResampleSource(sw, sh, filter);
 
-    std::vector<const std::uint8_t*> rows;
+    std::vector<const std::uint8_t*> rows(
+        static_cast<std::size_t>(HorizontalBlockRows(ActiveSimdLevel())));
     ResamplePasses(
         sw, sh,
         [&] {
@@ -501,7 +515,8 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
     constexpr int kDecodedRows = 64;
     const TSimdLevel level = ActiveSimdLevel();
     const std::size_t rowBytes = static_cast<std::size_t>(sw) * 3;
-    std::vector<std::uint8_t> decoded(rowBytes * kDecodedRows);
+    std::vector<std::uint8_t> decoded(
+        rowBytes * static_cast<std::size_t>(std::min(sh, kDecodedRows)));
     std::vector<const std::uint8_t*> rows(kDecodedRows);
     ResamplePasses(
         sw, sh, [&] { dest.ConvertTo24(); },

@@ -82,7 +82,9 @@ TSimdLevel SetSimdLevel(TSimdLevel level);
 
 // Scales the rows of an opaque picture, read once from top to bottom, into the whole of dest
 // without holding the whole source: each row goes straight into the horizontal pass. Gives the
-// bytes of Resample on the bitmap those rows make up.
+// bytes of Resample on the bitmap those rows make up. Destination rows are written as soon as
+// their source rows are in, so a reader that fails part way leaves dest partly written
+// (everything that can fail before that leaves it untouched).
 void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float support);
 
 // Scales source into the whole of dest (dest's size is the target size). Throws EImageError

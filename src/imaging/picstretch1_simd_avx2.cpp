@@ -114,9 +114,6 @@ namespace {
                 scratch[k % ringBytes * kRows + i] = r[i][k];
     }
 
-    // One destination pixel of sixteen rows: result[c][row]. An entry is added with float fused
-    // multiply-adds when every sum is at least its threshold in magnitude (TFlatWeights), else
-    // in double lanes and rounded back to float.
     // Adds one entry to the six sums in double lanes, rounding back to float: the plain loop.
     PARVULA_TARGET_AVX2 void AddInDouble(const float* p, double weight, __m256* sum)
     {
@@ -131,6 +128,9 @@ namespace {
         }
     }
 
+    // One destination pixel of sixteen rows: result[c][row]. An entry is added with float fused
+    // multiply-adds when every sum is at least its threshold in magnitude (TFlatWeights), else
+    // in double lanes and rounded back to float.
     PARVULA_TARGET_AVX2 void HorizontalPixel(const float* scratch, const int* offset,
         const float* weightFloat, const double* weight, const float* fusedAbove, int entries,
         std::int32_t (*result)[kRows])

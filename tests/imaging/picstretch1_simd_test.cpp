@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -74,6 +75,29 @@ namespace {
         int m_next = 0;
     };
 
+    // Rows of a given size that fail at row failAt (a decoder meeting a damaged file part way).
+    class TFailingRows final : public TRowReader {
+    public:
+        TFailingRows(const TBitmap& bitmap, int failAt)
+            : m_rows(bitmap)
+            , m_failAt(failAt)
+        {
+        }
+        int Width() const override { return m_rows.Width(); }
+        int Height() const override { return m_rows.Height(); }
+        void ReadRow(std::uint8_t* bgr) override
+        {
+            if (m_rows.RowsRead() == m_failAt)
+                throw EImageError("damaged");
+            m_rows.ReadRow(bgr);
+        }
+        int RowsRead() const { return m_rows.RowsRead(); }
+
+    private:
+        TBitmapRows m_rows;
+        int m_failAt;
+    };
+
     struct TSizeCase {
         int sw, sh, dw, dh;
     };
@@ -97,14 +121,22 @@ namespace {
         { 3001, 5, 7, 2 },
         { 9, 1200, 4, 37 },
         { 5, 2000, 3, 300 },
+        { 300, 7, 701, 5 },
+        { 7, 150, 5, 391 },
     };
 
+    // The vector levels this processor runs; the others are named in the test output, so a run
+    // on an older processor does not pass for one that compared them all.
     std::vector<TSimdLevel> VectorLevels()
     {
         std::vector<TSimdLevel> levels;
-        for (TSimdLevel level : { TSimdLevel::Sse2, TSimdLevel::Avx2, TSimdLevel::Avx512 })
+        for (TSimdLevel level : { TSimdLevel::Sse2, TSimdLevel::Avx2, TSimdLevel::Avx512 }) {
             if (level <= SupportedSimdLevel())
                 levels.push_back(level);
+            else
+                std::printf("[   NOTE   ] level %d is not on this processor: not compared\n",
+                    static_cast<int>(level));
+        }
         return levels;
     }
 
@@ -160,13 +192,16 @@ TEST(SimdResampleTest, StreamedRowsGiveTheBitmapsBytesAtEveryLevel)
 #if PARVULA_SIMD_X86
 namespace {
 
-    // One list whose sum a float fused multiply-add rounds differently from the plain loop: after
-    // 1 * -2^-52, adding 3 * 0x1.7bde14p+0 rounds once exactly but twice (through double) to the
-    // neighbouring float. The last entry brings the smaller of the two sums to exactly 0.5, so
-    // the byte is 0 the one way and 1 the other. Sources: the bytes 1, 3, 1.
+    // A list whose sum a float fused multiply-add rounds differently from the plain loop in one
+    // lane among ordinary ones. Sources: pixel 0 is 100 (0 in the sharp lane), pixels 1, 2, 3 are
+    // 1, 3, 1. In the sharp lane the sum is 0 after the first entry; adding 1 * -2^-52 and then
+    // 3 * 0x1.7bde14p+0 rounds once exactly but twice (through double) to the neighbouring float,
+    // and the last entry brings the smaller of the two to exactly 0.5: byte 0 the one way, 1 the
+    // other. The ordinary lanes' sums are large enough to be fused at every entry, so a check
+    // that overlooks a lane lets the sharp one be fused too.
     struct TSharpList {
-        TWeightLists lists;
-        float fusedSum = 0.0f; // what fused adds alone would give
+        TWeightList list;
+        float fusedSum = 0.0f; // the sharp lane's sum with fused adds alone
     };
 
     TSharpList MakeSharpList()
@@ -176,54 +211,102 @@ namespace {
         const float plain = static_cast<float>(static_cast<double>(tiny) + 3.0 * big);
         const float fused = std::fma(3.0f, big, tiny);
         const float last = 0.5f - std::min(plain, fused);
-        TSharpList sharp;
-        sharp.lists = { { { 0, tiny }, { 1, big }, { 2, last } } };
-        sharp.fusedSum = std::fma(1.0f, last, fused);
-        return sharp;
+        return TSharpList { { { 0, 1.0f }, { 1, tiny }, { 2, big }, { 3, last } },
+            std::fma(1.0f, last, fused) };
     }
+
+    constexpr std::uint8_t kSources[4] = { 100, 1, 3, 1 };
+
+    struct TAligned {
+        std::vector<float> store;
+        float* data;
+        explicit TAligned(std::size_t count)
+            : store(count + 16)
+            , data(store.data())
+        {
+            while (reinterpret_cast<std::uintptr_t>(data) % 64 != 0)
+                ++data;
+        }
+    };
 
 } // namespace
 
-TEST(SimdResampleTest, SumsThatFusedAddsWouldRoundOtherwiseGiveThePlainLoopsBytes)
+TEST(SimdResampleTest, ASumThatFusedAddsWouldRoundOtherwiseIsFoundInEveryLane)
 {
     const TSharpList sharp = MakeSharpList();
-    const std::uint8_t pixels[9] = { 1, 1, 1, 3, 3, 3, 1, 1, 1 };
-    std::uint8_t plain[3] = {};
-    ApplyWeightLists(pixels, 3, sharp.lists, plain, 3);
-    // The case is sharp: fused adds alone would give another byte.
-    ASSERT_NE(std::nearbyint(sharp.fusedSum), plain[0]);
-
-    TFlatWeights flat(sharp.lists);
-    if (SupportedSimdLevel() >= TSimdLevel::Avx2) {
-        // Vertical pass: 64 bytes of each of three work rows, so the widest loop runs.
-        std::vector<std::uint8_t> work(3 * 64);
-        for (int row = 0; row < 3; ++row)
-            std::fill_n(work.begin() + 64 * row, 64, pixels[3 * row]);
-        std::vector<std::uint8_t> out(64, 0xAA);
-        VerticalRowAvx2(work.data(), 64, flat, 0, out.data(), 64);
-        EXPECT_EQ(out, std::vector<std::uint8_t>(64, plain[0])) << "vertical pass";
+    {
+        const TWeightLists one = { sharp.list };
+        const std::uint8_t pixels[12] = { 0, 0, 0, 1, 1, 1, 3, 3, 3, 1, 1, 1 };
+        std::uint8_t plain[3] = {};
+        ApplyWeightLists(pixels, 3, one, plain, 3);
+        // The case is sharp: fused adds alone would give another byte.
+        ASSERT_NE(std::nearbyint(sharp.fusedSum), plain[0]);
     }
-    // Horizontal pass: sixteen rows of the three pixels.
-    std::vector<const std::uint8_t*> rows(16, pixels);
-    for (TSimdLevel level : { TSimdLevel::Avx2, TSimdLevel::Avx512 }) {
-        if (level > SupportedSimdLevel())
-            continue;
-        const int ring = RingColumns(flat, 3, 2);
-        flat.PlaceInRing(ring);
-        std::vector<float> scratch(static_cast<std::size_t>(ring) * 48 + 16);
-        float* aligned = scratch.data();
-        while (reinterpret_cast<std::uintptr_t>(aligned) % 64 != 0)
-            ++aligned;
-        std::vector<std::uint8_t> outRows(16 * 3, 0xAA);
-        std::vector<std::uint8_t*> outs;
-        for (int r = 0; r < 16; ++r)
-            outs.push_back(outRows.data() + 3 * r);
-        if (level == TSimdLevel::Avx2)
-            HorizontalBlockAvx2(rows.data(), 16, 3, flat, ring, outs.data(), aligned);
-        else
-            HorizontalBlockAvx512(rows.data(), 16, 3, flat, ring, outs.data(), aligned);
-        EXPECT_EQ(outRows, std::vector<std::uint8_t>(16 * 3, plain[0]))
-            << "horizontal pass, level " << static_cast<int>(level);
+    const bool avx2 = SupportedSimdLevel() >= TSimdLevel::Avx2;
+    const bool avx512 = SupportedSimdLevel() >= TSimdLevel::Avx512;
+    if (!avx2)
+        GTEST_SKIP() << "no AVX2 on this processor: its loops are not compared here";
+
+    // Horizontal pass: the sharp list alone, or either pixel of a pair whose other list is
+    // shorter or longer; the sharp lane in rows 0, 7, 8, 15 and in each channel.
+    const TWeightList shorter = { { 0, 0.25f }, { 1, 0.5f }, { 2, 0.25f } };
+    const TWeightList longer = { { 0, 0.2f }, { 1, 0.2f }, { 2, 0.2f }, { 3, 0.2f }, { 3, 0.2f } };
+    const std::vector<TWeightLists> arrangements = { { sharp.list }, { sharp.list, shorter },
+        { longer, sharp.list }, { shorter, sharp.list }, { sharp.list, longer } };
+    for (const TWeightLists& lists : arrangements)
+        for (int sharpRow : { 0, 7, 8, 15 })
+            for (int channel = 0; channel < 3; ++channel) {
+                std::vector<std::uint8_t> source(16 * 12);
+                for (int r = 0; r < 16; ++r)
+                    for (int x = 0; x < 12; ++x)
+                        source[static_cast<std::size_t>(12 * r + x)] = kSources[x / 3];
+                source[static_cast<std::size_t>(12 * sharpRow + channel)] = 0;
+                const int dw = static_cast<int>(lists.size());
+                std::vector<std::uint8_t> plain(static_cast<std::size_t>(16 * 3 * dw));
+                std::vector<const std::uint8_t*> rows;
+                std::vector<std::uint8_t*> outs;
+                for (int r = 0; r < 16; ++r) {
+                    rows.push_back(source.data() + 12 * r);
+                    ApplyWeightLists(rows.back(), 3, lists, plain.data() + 3 * dw * r, 3);
+                }
+                for (TSimdLevel level : { TSimdLevel::Avx2, TSimdLevel::Avx512 }) {
+                    if (level == TSimdLevel::Avx512 && !avx512)
+                        continue;
+                    TFlatWeights flat(lists);
+                    const int ring = RingColumns(flat, 4, level == TSimdLevel::Avx512 ? 2 : 1);
+                    flat.PlaceInRing(ring);
+                    TAligned scratch(static_cast<std::size_t>(ring) * 48);
+                    std::vector<std::uint8_t> out(plain.size(), 0xAA);
+                    outs.clear();
+                    for (int r = 0; r < 16; ++r)
+                        outs.push_back(out.data() + 3 * dw * r);
+                    if (level == TSimdLevel::Avx2)
+                        HorizontalBlockAvx2(
+                            rows.data(), 16, 4, flat, ring, outs.data(), scratch.data);
+                    else
+                        HorizontalBlockAvx512(
+                            rows.data(), 16, 4, flat, ring, outs.data(), scratch.data);
+                    EXPECT_EQ(out, plain)
+                        << "horizontal pass, level " << static_cast<int>(level) << ", " << dw
+                        << " pixels, sharp row " << sharpRow << ", channel " << channel;
+                }
+            }
+
+    // Vertical pass: 75 bytes a row, so the 64-byte loop, the 8-byte loop and the plain tail all
+    // run; the sharp lane in each of them.
+    const TWeightLists one = { sharp.list };
+    const TFlatWeights flat(one);
+    for (int sharpByte : { 0, 63, 64, 71, 72, 74 }) {
+        std::vector<std::uint8_t> work(4 * 75);
+        for (int row = 0; row < 4; ++row)
+            std::fill_n(work.begin() + 75 * row, 75, kSources[row]);
+        work[static_cast<std::size_t>(sharpByte)] = 0;
+        std::vector<std::uint8_t> plain(75);
+        for (int x = 0; x < 25; ++x)
+            ApplyWeightLists(work.data() + 3 * x, 75, one, plain.data() + 3 * x, 3);
+        std::vector<std::uint8_t> out(75, 0xAA);
+        VerticalRowAvx2(work.data(), 75, flat, 0, out.data(), 75);
+        EXPECT_EQ(out, plain) << "vertical pass, sharp byte " << sharpByte;
     }
 }
 #endif
@@ -235,6 +318,45 @@ TEST(SimdResampleTest, StreamedRowsOfNoPicture)
     TBitmap dest(4, 4, 24);
     EXPECT_THROW(
         ResampleRows(rows, dest, KernelTable[2].filter, KernelTable[2].support), EImageError);
+}
+
+TEST(SimdResampleTest, AReaderFailingPartWayEndsTheRunAtEveryLevel)
+{
+    const TLevelGuard guard;
+    std::vector<TSimdLevel> levels = VectorLevels();
+    levels.insert(levels.begin(), TSimdLevel::Scalar);
+    const TBitmap source = RoughBitmap(37, 130, 7);
+    for (int failAt : { 0, 63, 64, 100 })
+        for (TSimdLevel level : levels) {
+            SetSimdLevel(level);
+            TFailingRows rows(source, failAt);
+            TBitmap dest(11, 9, 24);
+            EXPECT_THROW(ResampleRows(rows, dest, KernelTable[6].filter, KernelTable[6].support),
+                EImageError)
+                << "level " << static_cast<int>(level) << ", failing at row " << failAt;
+            EXPECT_EQ(rows.RowsRead(), failAt);
+        }
+}
+
+TEST(SimdResampleTest, EveryLevelRefusesWorkBeyondTheLimitsBeforeReadingARow)
+{
+    // 65535 destination columns for 4096 source rows: more than the plain loops can hold, though
+    // the vector loops would keep only a ring of those rows (64 destination rows keep the
+    // windows short).
+    const TLevelGuard guard;
+    std::vector<TSimdLevel> levels = VectorLevels();
+    levels.insert(levels.begin(), TSimdLevel::Scalar);
+    const TBitmap source(2, 4096, 24);
+    for (TSimdLevel level : levels) {
+        SetSimdLevel(level);
+        TBitmapRows rows(source);
+        TBitmap dest(65535, 64, 32);
+        EXPECT_THROW(
+            ResampleRows(rows, dest, KernelTable[1].filter, KernelTable[1].support), EImageError)
+            << "level " << static_cast<int>(level);
+        EXPECT_EQ(rows.RowsRead(), 0);
+        EXPECT_EQ(dest.BitsPerPixel(), 32) << "the destination was touched";
+    }
 }
 
 TEST(SimdResampleTest, LevelSelectionNeverExceedsTheProcessor)
