@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <string>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "imaging/imagefiles.h"
