@@ -9,7 +9,7 @@ ROOT=$(pwd)
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SECONDS_PER_TARGET=${1:-60}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
+TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
 CORPORA=${PARVULA_CORPORA_DIR:-$ROOT/../shared/corpora}
 LOCK=/tmp/parvula-build.lock
 
