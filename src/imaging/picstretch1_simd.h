@@ -21,7 +21,6 @@ namespace parvula::imaging {
 // index/weight[start[k]] .. [start[k + 1] - 1], in list order, the weights widened to double
 // (exact, so the products stay those of the plain loops).
 //
-//
 // fusedAbove[e] tells when entry e may be added with a single-precision fused multiply-add: when
 // every running sum's magnitude is at least that value (0: always). The plain loop rounds each
 // sum to double and then to float; a fused float operation rounds the exact sum once, which

@@ -1,7 +1,8 @@
 // The horizontal pass with AVX-512: sixteen rows of a channel in one register, and two
 // neighbouring destination pixels computed together, so that six independent sums hide the
-// latency of the multiply-adds. The block is the AVX2 loops' (sixteen rows turned on its side as
-// floats); the vertical pass stays with the AVX2 loops.
+// latency of the multiply-adds. The block is laid out as for the AVX2 loops (sixteen rows turned
+// on its side as floats, in the ring of turned pixels) but turned with byte permutations; the
+// vertical pass stays with the AVX2 loops.
 //
 // Exactness as in the AVX2 loops: an entry is added with a float fused multiply-add only where
 // TFlatWeights proves that it rounds as the plain loop's double sum does; any other entry is
