@@ -138,50 +138,39 @@ namespace {
         // Six named sums, so that the compiler keeps them in registers through the hot loop.
         __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0, s4 = s0, s5 = s0;
         const __m256 magnitudeMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-        int e = 0;
-        for (;;) {
-            // A run of entries that are always safe to fuse: most of every list.
-            for (; e < entries && fusedAbove[e] == 0.0f; ++e) {
-                const float* p = scratch + offset[e];
-                const __m256 w = _mm256_set1_ps(weightFloat[e]);
-                s0 = _mm256_fmadd_ps(_mm256_load_ps(p), w, s0);
-                s1 = _mm256_fmadd_ps(_mm256_load_ps(p + 8), w, s1);
-                s2 = _mm256_fmadd_ps(_mm256_load_ps(p + 16), w, s2);
-                s3 = _mm256_fmadd_ps(_mm256_load_ps(p + 24), w, s3);
-                s4 = _mm256_fmadd_ps(_mm256_load_ps(p + 32), w, s4);
-                s5 = _mm256_fmadd_ps(_mm256_load_ps(p + 40), w, s5);
-            }
-            if (e >= entries)
-                break;
-            // An entry that is safe to fuse only when every sum is large enough.
+        for (int e = 0; e < entries; ++e) {
             const float* p = scratch + offset[e];
-            __m256 smallest
-                = _mm256_min_ps(_mm256_and_ps(s0, magnitudeMask), _mm256_and_ps(s1, magnitudeMask));
-            smallest = _mm256_min_ps(smallest,
-                _mm256_min_ps(_mm256_and_ps(s2, magnitudeMask), _mm256_and_ps(s3, magnitudeMask)));
-            smallest = _mm256_min_ps(smallest,
-                _mm256_min_ps(_mm256_and_ps(s4, magnitudeMask), _mm256_and_ps(s5, magnitudeMask)));
-            if (_mm256_movemask_ps(
-                    _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[e]), _CMP_GE_OQ))
-                == 0xFF) {
-                const __m256 w = _mm256_set1_ps(weightFloat[e]);
-                s0 = _mm256_fmadd_ps(_mm256_load_ps(p), w, s0);
-                s1 = _mm256_fmadd_ps(_mm256_load_ps(p + 8), w, s1);
-                s2 = _mm256_fmadd_ps(_mm256_load_ps(p + 16), w, s2);
-                s3 = _mm256_fmadd_ps(_mm256_load_ps(p + 24), w, s3);
-                s4 = _mm256_fmadd_ps(_mm256_load_ps(p + 32), w, s4);
-                s5 = _mm256_fmadd_ps(_mm256_load_ps(p + 40), w, s5);
-            } else {
-                __m256 sum[6] = { s0, s1, s2, s3, s4, s5 };
-                AddInDouble(p, weight[e], sum);
-                s0 = sum[0];
-                s1 = sum[1];
-                s2 = sum[2];
-                s3 = sum[3];
-                s4 = sum[4];
-                s5 = sum[5];
+            // An entry with a threshold is fused only when every sum is large enough.
+            if (fusedAbove[e] != 0.0f) {
+                __m256 smallest = _mm256_min_ps(
+                    _mm256_and_ps(s0, magnitudeMask), _mm256_and_ps(s1, magnitudeMask));
+                smallest = _mm256_min_ps(smallest,
+                    _mm256_min_ps(
+                        _mm256_and_ps(s2, magnitudeMask), _mm256_and_ps(s3, magnitudeMask)));
+                smallest = _mm256_min_ps(smallest,
+                    _mm256_min_ps(
+                        _mm256_and_ps(s4, magnitudeMask), _mm256_and_ps(s5, magnitudeMask)));
+                if (_mm256_movemask_ps(
+                        _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[e]), _CMP_GE_OQ))
+                    != 0xFF) {
+                    __m256 sum[6] = { s0, s1, s2, s3, s4, s5 };
+                    AddInDouble(p, weight[e], sum);
+                    s0 = sum[0];
+                    s1 = sum[1];
+                    s2 = sum[2];
+                    s3 = sum[3];
+                    s4 = sum[4];
+                    s5 = sum[5];
+                    continue;
+                }
             }
-            ++e;
+            const __m256 w = _mm256_set1_ps(weightFloat[e]);
+            s0 = _mm256_fmadd_ps(_mm256_load_ps(p), w, s0);
+            s1 = _mm256_fmadd_ps(_mm256_load_ps(p + 8), w, s1);
+            s2 = _mm256_fmadd_ps(_mm256_load_ps(p + 16), w, s2);
+            s3 = _mm256_fmadd_ps(_mm256_load_ps(p + 24), w, s3);
+            s4 = _mm256_fmadd_ps(_mm256_load_ps(p + 32), w, s4);
+            s5 = _mm256_fmadd_ps(_mm256_load_ps(p + 40), w, s5);
         }
         // Sum k holds channel k / 2, rows 8 * (k % 2) .. 8 * (k % 2) + 7.
         const __m256 sums[6] = { s0, s1, s2, s3, s4, s5 };
