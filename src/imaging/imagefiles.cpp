@@ -239,28 +239,73 @@ void WriteFileReplacing(const TEncodedFile& file)
     throw EImageError(failure + (ec ? ec.message() : ErrnoText(error)));
 }
 
-void LoadFromFile(TPicture& picture, const std::filesystem::path& path)
+TSharedBytes TSharedBytes::Own(TBytes bytes)
 {
-    const std::string extension = ExtensionOf(path);
-    const std::string kind = Lower(extension);
-    std::unique_ptr<TGraphic> graphic;
-    if (kind == "bmp") {
-        graphic = std::make_unique<TBitmapGraphic>(DecodeBmp(ReadWholeFile(path)));
-    } else if (kind == "jpg" || kind == "jpeg") {
-        graphic = ReadJpeg(ReadWholeFile(path));
-    } else if (kind == "png") {
-        graphic = ReadPng(ReadWholeFile(path));
-    } else if (kind == "gif") {
-        graphic = ReadGif(ReadWholeFile(path));
-    } else if (kind == "ico") {
-        graphic = ReadIco(ReadWholeFile(path));
-    } else {
+    auto owned = std::make_shared<const TBytes>(std::move(bytes));
+    const std::span<const std::uint8_t> view(*owned);
+    return TSharedBytes { std::move(owned), view };
+}
+
+namespace {
+
+    enum class TFileKind { Bmp, Jpeg, Png, Gif, Ico };
+
+    // Known before the file is read, so an unknown extension is reported as such.
+    TFileKind KindByExtension(const std::filesystem::path& path)
+    {
+        const std::string extension = ExtensionOf(path);
+        const std::string kind = Lower(extension);
+        if (kind == "bmp")
+            return TFileKind::Bmp;
+        if (kind == "jpg" || kind == "jpeg")
+            return TFileKind::Jpeg;
+        if (kind == "png")
+            return TFileKind::Png;
+        if (kind == "gif")
+            return TFileKind::Gif;
+        if (kind == "ico")
+            return TFileKind::Ico;
         char text[300];
         std::snprintf(
             text, sizeof text, "Unbekannte Bilddateierweiterung (.%s)", extension.c_str());
         throw EImageError(text);
     }
-    picture.SetGraphic(std::move(graphic));
+
+    // A JPEG keeps the file's bytes (it is decoded when drawn or resampled); the other kinds
+    // decode them at once, an icon keeping a copy.
+    std::unique_ptr<TGraphic> GraphicOf(TFileKind kind, TSharedBytes bytes)
+    {
+        switch (kind) {
+        case TFileKind::Bmp:
+            return std::make_unique<TBitmapGraphic>(DecodeBmp(bytes.view));
+        case TFileKind::Jpeg:
+            return ReadJpeg(std::move(bytes));
+        case TFileKind::Png:
+            return ReadPng(bytes.view);
+        case TFileKind::Gif:
+            return ReadGif(bytes.view);
+        case TFileKind::Ico:
+            break;
+        }
+        return ReadIco(TBytes(bytes.view.begin(), bytes.view.end()));
+    }
+
+} // namespace
+
+void LoadFromFile(TPicture& picture, const std::filesystem::path& path)
+{
+    const TFileKind kind = KindByExtension(path);
+    picture.SetGraphic(GraphicOf(kind, TSharedBytes::Own(ReadWholeFile(path))));
+}
+
+void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
+    std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes)
+{
+    const TFileKind kind = KindByExtension(path);
+    if (bytes.size() > MaxFileBytes)
+        throw EImageError("Die Datei \"" + PathText(path) + "\" überschreitet die Grenze von "
+            + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
+    picture.SetGraphic(GraphicOf(kind, TSharedBytes { std::move(owner), bytes }));
 }
 
 std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path)

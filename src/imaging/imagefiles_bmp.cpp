@@ -311,7 +311,7 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
     return bitmap;
 }
 
-TBitmap DecodeBmp(const TBytes& bytes)
+TBitmap DecodeBmp(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() < 14 + 12 || bytes[0] != 'B' || bytes[1] != 'M')
         Fail("keine BMP-Datei");

@@ -323,7 +323,7 @@ namespace {
 
 } // namespace
 
-std::unique_ptr<TGraphic> ReadGif(const TBytes& bytes)
+std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes)
 {
     TGifSource source { bytes.data(), bytes.size(), 0 };
     int error = 0;

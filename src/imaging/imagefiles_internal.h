@@ -15,6 +15,14 @@ namespace parvula::imaging {
 
 using TBytes = std::vector<std::uint8_t>;
 
+// Bytes a graphic keeps: a view kept valid by a shared owner, which is either the graphic's own
+// vector or whatever holds the memory (a mapped file).
+struct TSharedBytes {
+    std::shared_ptr<const void> owner;
+    std::span<const std::uint8_t> view;
+    static TSharedBytes Own(TBytes bytes);
+};
+
 // Draws a bitmap by the bitmap rules: colours copied, the transparent colour skipped when the
 // bitmap's mark is on.
 void DrawBitmapOnto(const TBitmap& source, TBitmap& target);
@@ -86,7 +94,7 @@ inline void BlendPixel(std::uint8_t* dst, std::uint8_t r, std::uint8_t g, std::u
 }
 
 // Per-format readers and encoders (each in its own imagefiles_<format>.cpp).
-TBitmap DecodeBmp(const TBytes& bytes);
+TBitmap DecodeBmp(std::span<const std::uint8_t> bytes);
 // A device-independent bitmap: info header at data[0], then masks and palette; pixels at
 // pixelOffset from data, or right after the palette when pixelOffset is 0. For an icon image the
 // header's height counts the colour rows and the mask rows and is halved. pixelsEnd receives the
@@ -95,14 +103,15 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
     std::size_t* pixelsEnd);
 TBytes EncodeBmpBytes(const TBitmap& bitmap);
 
+std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes);
 std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes);
-TBitmap DecodeJpegBytes(const TBytes& bytes);
+TBitmap DecodeJpegBytes(std::span<const std::uint8_t> bytes);
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality);
 
-std::unique_ptr<TGraphic> ReadPng(const TBytes& bytes);
+std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes);
 TBytes EncodePngBytes(const TBitmap& bitmap);
 
-std::unique_ptr<TGraphic> ReadGif(const TBytes& bytes);
+std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes);
 TBytes EncodeGifBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadIco(TBytes bytes);

@@ -208,7 +208,7 @@ namespace {
     // Reads the header on construction and the pixels on request.
     class TJpegDecoder {
     public:
-        explicit TJpegDecoder(const TBytes& bytes)
+        explicit TJpegDecoder(std::span<const std::uint8_t> bytes)
         {
             TJpegDecode& state = m_state.value;
             state.data = bytes.data();
@@ -265,7 +265,7 @@ namespace {
 
     class TJpegGraphic final : public TGraphic {
     public:
-        TJpegGraphic(TBytes bytes, int width, int height)
+        TJpegGraphic(TSharedBytes bytes, int width, int height)
             : m_bytes(std::move(bytes))
             , m_width(width)
             , m_height(height)
@@ -274,22 +274,25 @@ namespace {
         TGraphicKind Kind() const override { return TGraphicKind::Jpeg; }
         int Width() const override { return m_width; }
         int Height() const override { return m_height; }
-        TBytes EncodeSelf() const override { return m_bytes; }
-        std::span<const std::uint8_t> StoredBytes() const override { return m_bytes; }
+        TBytes EncodeSelf() const override
+        {
+            return TBytes(m_bytes.view.begin(), m_bytes.view.end());
+        }
+        std::span<const std::uint8_t> StoredBytes() const override { return m_bytes.view; }
 
         void DrawOnto(TBitmap& target) const override
         {
             if (!m_decoded)
-                m_decoded = DecodeJpegBytes(m_bytes);
+                m_decoded = DecodeJpegBytes(m_bytes.view);
             DrawBitmapOnto(*m_decoded, target);
         }
 
-        const TBytes& Bytes() const { return m_bytes; }
+        std::span<const std::uint8_t> Bytes() const { return m_bytes.view; }
         // The pixels when an earlier drawing has decoded them already, else nullptr.
         const TBitmap* Decoded() const { return m_decoded ? &*m_decoded : nullptr; }
 
     private:
-        TBytes m_bytes;
+        TSharedBytes m_bytes;
         int m_width;
         int m_height;
         mutable std::optional<TBitmap> m_decoded;
@@ -422,7 +425,7 @@ namespace {
 
 } // namespace
 
-TBitmap DecodeJpegBytes(const TBytes& bytes)
+TBitmap DecodeJpegBytes(std::span<const std::uint8_t> bytes)
 {
     TJpegDecoder decoder(bytes);
     return decoder.Decode();
@@ -430,10 +433,15 @@ TBitmap DecodeJpegBytes(const TBytes& bytes)
 
 std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes)
 {
+    return ReadJpeg(TSharedBytes::Own(std::move(bytes)));
+}
+
+std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes)
+{
     int width = 0;
     int height = 0;
     {
-        TJpegDecoder decoder(bytes);
+        TJpegDecoder decoder(bytes.view);
         width = decoder.Width();
         height = decoder.Height();
     }

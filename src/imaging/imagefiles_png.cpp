@@ -27,7 +27,7 @@ namespace {
     }
 
     // The bytes of all IDAT chunks present in the file (a cut chunk counts what is there).
-    std::uint64_t ImageDataBytes(const TBytes& bytes)
+    std::uint64_t ImageDataBytes(std::span<const std::uint8_t> bytes)
     {
         std::uint64_t total = 0;
         for (std::uint64_t at = 8; at + 8 <= bytes.size();) {
@@ -348,7 +348,7 @@ namespace {
         TPngReader(const TPngReader&) = delete;
         TPngReader& operator=(const TPngReader&) = delete;
 
-        std::unique_ptr<TPngGraphic> Read(const TBytes& bytes)
+        std::unique_ptr<TPngGraphic> Read(std::span<const std::uint8_t> bytes)
         {
             m_state.data = bytes.data();
             m_state.size = bytes.size();
@@ -402,7 +402,7 @@ namespace {
 
     // Every chunk of a decoded file but IHDR, IDAT and IEND, in order, marked by its side of
     // the image data. libpng has already checked lengths and CRCs of everything up to IEND.
-    std::vector<TChunk> CollectChunks(const TBytes& bytes)
+    std::vector<TChunk> CollectChunks(std::span<const std::uint8_t> bytes)
     {
         std::vector<TChunk> chunks;
         bool seenImageData = false;
@@ -431,7 +431,7 @@ namespace {
 
 } // namespace
 
-std::unique_ptr<TGraphic> ReadPng(const TBytes& bytes)
+std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() < 8 || std::memcmp(bytes.data(), PngSignature, 8) != 0)
         throw EImageError("PNG: keine PNG-Datei");

@@ -8,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "imaging/imagefiles.h"
+#include "imaging/picstretch1.h"
 #include "imaging/imaging_support.h"
 
 using namespace parvula::imaging;
@@ -101,6 +102,33 @@ TEST(JpegWriter, QualityHundredWritesTheStoredBytesAndLowerQualityEncodesAgain)
     // file is exactly what libjpeg makes of that bitmap at 99.
     ASSERT_NE(picture.Bitmap(), nullptr);
     EXPECT_EQ(again, EncodeIndependently(40, 24, 3, RgbSamples(*picture.Bitmap()), 99));
+}
+
+// Bytes in memory another part keeps (a mapped file): the JPEG holds their owner as long as it
+// may still decode them, and gives what the same file read from disk gives.
+TEST(JpegReader, BytesInMemoryAreKeptByTheirOwnerWhileThePictureNeedsThem)
+{
+    TTempDir dir;
+    const TBitmap source = NoiseBitmap(40, 24, 5);
+    const TBytes original = EncodeIndependently(40, 24, 3, RgbSamples(source), 80);
+    TPicture fromFile = LoadBytes(dir, "photo.jpg", original);
+
+    auto owner = std::make_shared<const TBytes>(original);
+    const std::weak_ptr<const TBytes> watch = owner;
+    TPicture picture;
+    LoadFromBytes(picture, dir / "photo.jpg", owner, *owner);
+    owner.reset();
+    ASSERT_FALSE(watch.expired());
+    EXPECT_EQ(picture.Kind(), TGraphicKind::Jpeg);
+    EXPECT_TRUE(SaveAsJpeg(picture, dir / "same.jpg", 100));
+    EXPECT_EQ(ReadBytes(dir / "same.jpg"), original);
+    FitToBox(picture, 20, 20, true, 0, 6);
+    FitToBox(fromFile, 20, 20, true, 0, 6);
+    ASSERT_NE(picture.Bitmap(), nullptr);
+    ASSERT_NE(fromFile.Bitmap(), nullptr);
+    EXPECT_EQ(RgbSamples(*picture.Bitmap()), RgbSamples(*fromFile.Bitmap()));
+    // Resampled into a bitmap, the picture no longer needs them.
+    EXPECT_TRUE(watch.expired());
 }
 
 TEST(JpegWriter, BitmapsAreEncodedWithLibjpegDefaultsAtTheQuality)
