@@ -14,10 +14,12 @@
 
 #include "colour/ColorForm1_codes.h"
 #include "framework/spz1_text.h"
+#include "imaging/limits.h"
 #include "imaging/orientation.h"
 #include "imaging/pic1.h"
 #include "imaging/picstretch1.h"
 #include "platform/platform_fs.h"
+#include "platform/platform_mapping.h"
 
 namespace parvula::app {
 
@@ -236,7 +238,13 @@ void TBatchRun::Produce(
     const TPrepared& job, imaging::TPicture& picture, std::vector<std::uint8_t>& bytes)
 {
     const TBatchSettings& settings = job.settings;
-    imaging::LoadFromFile(picture, job.source);
+    // A mapped file is decoded where it lies instead of being copied into memory first; a file
+    // that cannot be mapped is read, which reports why it cannot be.
+    const auto mapped = platform::TMappedFile::Open(job.source, imaging::MaxFileBytes);
+    if (mapped)
+        imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
+    else
+        imaging::LoadFromFile(picture, job.source);
     const int direction = settings.shrinkOnly ? -1 : 0;
     if (!settings.upright
         || !WrittenUnchanged(picture, settings, job.out.format, job.tint, direction))
@@ -260,6 +268,11 @@ void TBatchRun::Produce(
     if (!encoded)
         throw EBatchError(
             QStringLiteral("Nothing to write for %1").arg(job.fileName).toStdString());
+    // Whatever was made from a file cut short under the mapping is not published.
+    if (mapped && mapped->Damaged())
+        throw EBatchError(QStringLiteral("Cannot read %1: it changed while it was being read")
+                              .arg(job.fileName)
+                              .toStdString());
     bytes = std::move(encoded->bytes);
 }
 

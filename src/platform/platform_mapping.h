@@ -1,0 +1,38 @@
+// A file's bytes mapped into memory read-only, so a decoder reads them without a copy; guarded
+// against the file shrinking (or failing to read) while it is mapped.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+
+namespace parvula::platform {
+
+class TMappedFile {
+public:
+    // The file's bytes mapped, or nullptr when the file cannot be mapped (not a regular file,
+    // empty, larger than maxBytes, unreadable, too many files mapped at once, or no mapping on
+    // this system): the caller then reads it the ordinary way, which reports the reason.
+    static std::shared_ptr<TMappedFile> Open(
+        const std::filesystem::path& path, std::uint64_t maxBytes);
+
+    ~TMappedFile();
+    TMappedFile(const TMappedFile&) = delete;
+    TMappedFile& operator=(const TMappedFile&) = delete;
+
+    std::span<const std::uint8_t> Bytes() const { return { m_data, m_size }; }
+
+    // True once a page could not be read because the file shrank or the device failed: those
+    // pages read as zeros instead of ending the process, so whatever was made from the bytes
+    // must be thrown away.
+    bool Damaged() const;
+
+private:
+    TMappedFile(const std::uint8_t* data, std::size_t size, int slot);
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    int m_slot; // the guard's record of this mapping
+};
+
+} // namespace parvula::platform
