@@ -137,7 +137,7 @@ namespace {
                     + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
         }
         if (in.bad())
-            throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht gelesen werden");
+            throw UnreadableFileError(path);
         return bytes;
     }
 
@@ -239,6 +239,11 @@ void WriteFileReplacing(const TEncodedFile& file)
     throw EImageError(failure + (ec ? ec.message() : ErrnoText(error)));
 }
 
+EImageError UnreadableFileError(const std::filesystem::path& path)
+{
+    return EImageError("Die Datei \"" + PathText(path) + "\" kann nicht gelesen werden");
+}
+
 TSharedBytes TSharedBytes::Own(TBytes bytes)
 {
     auto owned = std::make_shared<const TBytes>(std::move(bytes));
@@ -272,7 +277,7 @@ namespace {
     }
 
     // A JPEG keeps the file's bytes (it is decoded when drawn or resampled); the other kinds
-    // decode them at once, an icon keeping a copy.
+    // decode them at once, an icon keeping a copy of its own.
     std::unique_ptr<TGraphic> GraphicOf(TFileKind kind, TSharedBytes bytes)
     {
         switch (kind) {
@@ -295,7 +300,10 @@ namespace {
 void LoadFromFile(TPicture& picture, const std::filesystem::path& path)
 {
     const TFileKind kind = KindByExtension(path);
-    picture.SetGraphic(GraphicOf(kind, TSharedBytes::Own(ReadWholeFile(path))));
+    if (kind == TFileKind::Ico)
+        picture.SetGraphic(ReadIco(ReadWholeFile(path)));
+    else
+        picture.SetGraphic(GraphicOf(kind, TSharedBytes::Own(ReadWholeFile(path))));
 }
 
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,

@@ -80,10 +80,14 @@ std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture);
 // Loading by extension; on failure the picture keeps its previous graphic.
 void LoadFromFile(TPicture& picture, const std::filesystem::path& path);
 // The same from a file's bytes already in memory (a mapped file), path naming the file: a JPEG
-// keeps owner and decodes from the bytes whenever it is drawn or resampled, so they must stay
-// as they are while the picture holds it; the other kinds decode at once from a copy.
+// keeps owner and decodes from the bytes whenever it is drawn or resampled; the other kinds
+// decode them at once (an icon keeps a copy). Bytes that change under a JPEG give a wrong
+// picture or an EImageError, never a write out of bounds.
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
     std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes);
+
+// The error of a file that cannot be read (also one that changed while it was read).
+EImageError UnreadableFileError(const std::filesystem::path& path);
 
 // Encoders: nullopt for an empty picture (the writer's false result).
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path);

@@ -282,14 +282,25 @@ namespace {
 
         void DrawOnto(TBitmap& target) const override
         {
-            if (!m_decoded)
-                m_decoded = DecodeJpegBytes(m_bytes.view);
+            if (!m_decoded) {
+                TBitmap decoded = DecodeJpegBytes(m_bytes.view);
+                CheckSameSize(decoded.Width(), decoded.Height());
+                m_decoded = std::move(decoded);
+            }
             DrawBitmapOnto(*m_decoded, target);
         }
 
         std::span<const std::uint8_t> Bytes() const { return m_bytes.view; }
         // The pixels when an earlier drawing has decoded them already, else nullptr.
         const TBitmap* Decoded() const { return m_decoded ? &*m_decoded : nullptr; }
+
+        // Bytes held elsewhere (a mapped file) may have changed since the header was read:
+        // rows of another size would not fit the picture.
+        void CheckSameSize(int width, int height) const
+        {
+            if (width != m_width || height != m_height)
+                throw EImageError("JPEG: die Datei hat sich beim Lesen geändert");
+        }
 
     private:
         TSharedBytes m_bytes;
@@ -309,6 +320,7 @@ namespace {
         {
             if (!m_decoded) {
                 m_decoder.emplace(graphic.Bytes());
+                graphic.CheckSameSize(m_decoder->Width(), m_decoder->Height());
                 m_decoder->Start();
             }
         }

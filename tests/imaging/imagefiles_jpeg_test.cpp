@@ -131,6 +131,32 @@ TEST(JpegReader, BytesInMemoryAreKeptByTheirOwnerWhileThePictureNeedsThem)
     EXPECT_TRUE(watch.expired());
 }
 
+// Bytes held elsewhere may change after the header was read (a file rewritten while mapped):
+// rows of another size must not be written into rows of the old one.
+TEST(JpegReader, BytesChangedToAnotherSizeFailInsteadOfOverrunning)
+{
+    TTempDir dir;
+    const TBytes wide = EncodeIndependently(40, 24, 3, RgbSamples(NoiseBitmap(40, 24, 1)), 80);
+    const TBytes tall = EncodeIndependently(24, 40, 3, RgbSamples(NoiseBitmap(24, 40, 2)), 80);
+    for (const bool draw : { false, true }) {
+        SCOPED_TRACE(draw);
+        // Room for either file; a decoder stops at the end of the image.
+        auto bytes = std::make_shared<TBytes>(std::max(wide.size(), tall.size()), 0);
+        std::copy(wide.begin(), wide.end(), bytes->begin());
+        TPicture picture;
+        LoadFromBytes(picture, dir / "photo.jpg", bytes, *bytes);
+        ASSERT_EQ(picture.Width(), 40);
+        std::fill(bytes->begin(), bytes->end(), 0);
+        std::copy(tall.begin(), tall.end(), bytes->begin());
+        if (draw) {
+            TBitmap target(40, 24, 24);
+            EXPECT_THROW(picture.DrawOnto(target), EImageError);
+        } else {
+            EXPECT_THROW(FitToBox(picture, 20, 20, true, 0, 6), EImageError);
+        }
+    }
+}
+
 TEST(JpegWriter, BitmapsAreEncodedWithLibjpegDefaultsAtTheQuality)
 {
     TTempDir dir;
