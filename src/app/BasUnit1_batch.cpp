@@ -234,46 +234,80 @@ TBatchRun::TPrepared TBatchRun::Prepare(const QString& fileName)
     return job;
 }
 
+namespace {
+
+    // Fits, tints and encodes a loaded picture as the job says.
+    void MakeThumbnail(const TBatchRun::TPrepared& job, imaging::TPicture& picture,
+        std::vector<std::uint8_t>& bytes)
+    {
+        const TBatchSettings& settings = job.settings;
+        const int direction = settings.shrinkOnly ? -1 : 0;
+        if (!settings.upright
+            || !WrittenUnchanged(picture, settings, job.out.format, job.tint, direction))
+            imaging::FitToBox(
+                picture, settings.width, settings.height, true, direction, settings.filter);
+        if (job.tint) {
+            if (job.colourError)
+                std::rethrow_exception(job.colourError);
+            imaging::MonoTint(picture, job.colour, kMonoTolerance, kBackgroundFromTopLeft, true);
+        }
+
+        std::optional<imaging::TEncodedFile> encoded;
+        if (job.out.format == QLatin1String("jpg")) {
+            encoded = imaging::EncodeJpeg(picture, job.encodeAs, settings.jpgQual);
+        } else {
+            if (settings.useMono
+                && (job.out.format == QLatin1String("png")
+                    || job.out.format == QLatin1String("gif")))
+                picture.SetTransparentMark(true);
+            encoded = imaging::EncodeByExtension(picture, job.encodeAs);
+        }
+        if (!encoded)
+            throw EBatchError(
+                QStringLiteral("Nothing to write for %1").arg(job.fileName).toStdString());
+        bytes = std::move(encoded->bytes);
+    }
+
+    bool IsJpegName(const QString& fileName)
+    {
+        return fileName.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive)
+            || fileName.endsWith(QLatin1String(".jpeg"), Qt::CaseInsensitive);
+    }
+
+} // namespace
+
 void TBatchRun::Produce(
     const TPrepared& job, imaging::TPicture& picture, std::vector<std::uint8_t>& bytes)
 {
-    const TBatchSettings& settings = job.settings;
-    // A mapped file is decoded where it lies instead of being copied into memory first; a file
-    // that cannot be mapped is read, which reports why it cannot be.
-    const auto mapped = platform::TMappedFile::Open(job.source, imaging::MaxFileBytes);
-    if (mapped)
-        imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
-    else
+    // A photo is decoded where it lies in the mapped file instead of being copied into memory
+    // first. Every other kind is read: its decoder takes the bytes at once, and they stay put.
+    const auto mapped = IsJpegName(job.fileName)
+        ? platform::TMappedFile::Open(job.source, imaging::MaxFileBytes)
+        : nullptr;
+    if (!mapped) {
         imaging::LoadFromFile(picture, job.source);
-    const int direction = settings.shrinkOnly ? -1 : 0;
-    if (!settings.upright
-        || !WrittenUnchanged(picture, settings, job.out.format, job.tint, direction))
-        imaging::FitToBox(
-            picture, settings.width, settings.height, true, direction, settings.filter);
-    if (job.tint) {
-        if (job.colourError)
-            std::rethrow_exception(job.colourError);
-        imaging::MonoTint(picture, job.colour, kMonoTolerance, kBackgroundFromTopLeft, true);
+        MakeThumbnail(job, picture, bytes);
+        return;
     }
-
-    std::optional<imaging::TEncodedFile> encoded;
-    if (job.out.format == QLatin1String("jpg")) {
-        encoded = imaging::EncodeJpeg(picture, job.encodeAs, settings.jpgQual);
-    } else {
-        if (settings.useMono
-            && (job.out.format == QLatin1String("png") || job.out.format == QLatin1String("gif")))
-            picture.SetTransparentMark(true);
-        encoded = imaging::EncodeByExtension(picture, job.encodeAs);
+    try {
+        imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
+        MakeThumbnail(job, picture, bytes);
+        // A photo written unchanged is still the mapped file; the picture outlives this job (the
+        // window shows it), so it takes bytes of its own and the file is let go.
+        if (picture.Kind() == imaging::TGraphicKind::Jpeg) {
+            const auto own = std::make_shared<const std::vector<std::uint8_t>>(
+                mapped->Bytes().begin(), mapped->Bytes().end());
+            imaging::LoadFromBytes(picture, job.source, own, *own);
+        }
+    } catch (...) {
+        // Zeros for lost pages make any error; the file's own state is the reason.
+        if (mapped->Damaged())
+            throw imaging::UnreadableFileError(job.source);
+        throw;
     }
-    if (!encoded)
-        throw EBatchError(
-            QStringLiteral("Nothing to write for %1").arg(job.fileName).toStdString());
-    // Whatever was made from a file cut short under the mapping is not published.
-    if (mapped && mapped->Damaged())
-        throw EBatchError(QStringLiteral("Cannot read %1: it changed while it was being read")
-                              .arg(job.fileName)
-                              .toStdString());
-    bytes = std::move(encoded->bytes);
+    // Whatever was made from a file that changed under the mapping is not published.
+    if (mapped->Damaged())
+        throw imaging::UnreadableFileError(job.source);
 }
 
 namespace {

@@ -12,8 +12,9 @@ namespace parvula::platform {
 class TMappedFile {
 public:
     // The file's bytes mapped, or nullptr when the file cannot be mapped (not a regular file,
-    // empty, larger than maxBytes, unreadable, too many files mapped at once, or no mapping on
-    // this system): the caller then reads it the ordinary way, which reports the reason.
+    // empty, larger than maxBytes, unreadable, too many files mapped at once, the guard not in
+    // place, or no mapping on this system): the caller then reads it the ordinary way, which
+    // reports the reason.
     static std::shared_ptr<TMappedFile> Open(
         const std::filesystem::path& path, std::uint64_t maxBytes);
 
@@ -23,16 +24,17 @@ public:
 
     std::span<const std::uint8_t> Bytes() const { return { m_data, m_size }; }
 
-    // True once a page could not be read because the file shrank or the device failed: those
-    // pages read as zeros instead of ending the process, so whatever was made from the bytes
-    // must be thrown away.
+    // True once a page could not be read because the file shrank or the device failed (those
+    // pages read as zeros instead of ending the process), or once the file is not as it was
+    // when mapped: whatever was made from the bytes must then be thrown away.
     bool Damaged() const;
 
 private:
-    TMappedFile(const std::uint8_t* data, std::size_t size, int slot);
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    int m_slot; // the guard's record of this mapping
+    TMappedFile();
+    struct TState; // the file kept open, as it was when mapped, and the guard's record
+    std::unique_ptr<TState> m_state;
+    const std::uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
 };
 
 } // namespace parvula::platform

@@ -174,6 +174,14 @@ TEST_F(UprightTest, AJpegWrittenUnchangedKeepsItsBytesAndTag)
     QFile out(run.MakeOutputFile(source));
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
     EXPECT_EQ(out.readAll(), bytes);
+#ifdef __linux__
+    // The window keeps the work picture, still the JPEG: with bytes of its own, not the
+    // source's mapping.
+    EXPECT_EQ(run.WorkPicture().Kind(), imaging::TGraphicKind::Jpeg);
+    QFile maps("/proc/self/maps");
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains(QFile::encodeName(source)));
+#endif
 
     // Re-encoded, it is turned and carries no tag: viewers show it the same way.
     settings.jpgQual = 90;
