@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include <QTemporaryDir>
@@ -138,6 +139,31 @@ TEST_F(MappedFileTest, SurvivesTheFileCutShort)
         EXPECT_EQ(past, 0u);
         EXPECT_TRUE(mapped->Damaged());
     }
+}
+
+// Workers may read the same lost pages at the same moment: each gets zeros.
+TEST_F(MappedFileTest, SurvivesTwoThreadsReadingLostPagesAtOnce)
+{
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    WriteFile(Path("a.bin"), NoiseBytes(64 * page));
+    const auto mapped = TMappedFile::Open(Path("a.bin"), 1 << 30);
+    ASSERT_TRUE(mapped);
+    std::filesystem::resize_file(Path("a.bin"), 0);
+    const auto bytes = mapped->Bytes();
+    unsigned seen[2] = { 1, 1 };
+    auto read = [&](int k) {
+        unsigned all = 0;
+        for (std::size_t i = 0; i < bytes.size(); i += 512)
+            all |= bytes[i];
+        seen[k] = all;
+    };
+    std::thread first(read, 0);
+    std::thread second(read, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(seen[0], 0u);
+    EXPECT_EQ(seen[1], 0u);
+    EXPECT_TRUE(mapped->Damaged());
 }
 
 // Written over in place, at the same size: no page is lost, but the bytes are no longer one
