@@ -13,7 +13,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "imaging/imagefiles_internal.h"
@@ -324,6 +328,74 @@ namespace {
         return sourceHeight;
     }
 
+    // Everything both passes need that depends only on the sizes, the kernel and the level: a
+    // folder of photos from one camera has one or two sizes, so the last few are kept and
+    // shared by the workers (read only).
+    struct TPassPlan {
+        TWeightLists columnLists;
+        TWeightLists rowLists;
+        // The vector levels' tables, placed in their rings; empty for the plain loops.
+        std::optional<TFlatWeights> columns;
+        std::optional<TFlatWeights> rows;
+        int ring = 0;
+        int workRows = 0;
+    };
+
+    struct TPlanKey {
+        int dw, sw, dh, sh;
+        TFilterFunc filter;
+        float support;
+        TSimdLevel level;
+        friend bool operator==(const TPlanKey&, const TPlanKey&) = default;
+    };
+
+    std::shared_ptr<const TPassPlan> MakePlan(const TPlanKey& key)
+    {
+        auto plan = std::make_shared<TPassPlan>();
+        plan->columnLists = BuildWeightLists(
+            key.dw, key.sw, ResampleScale(key.dw, key.sw), key.filter, key.support);
+        plan->rowLists = BuildWeightLists(
+            key.dh, key.sh, ResampleScale(key.dh, key.sh), key.filter, key.support);
+        if (key.level == TSimdLevel::Scalar)
+            return plan;
+        TFlatWeights& columns = plan->columns.emplace(plan->columnLists);
+        TFlatWeights& rows = plan->rows.emplace(plan->rowLists);
+        const int group = key.level == TSimdLevel::Avx512 ? 2 : 1;
+        // SSE2 turns whole rows into doubles of its own layout; the others use the ring.
+        plan->ring = key.level == TSimdLevel::Sse2 ? key.sw : RingColumns(columns, key.sw, group);
+        if (key.level != TSimdLevel::Sse2)
+            columns.PlaceInRing(plan->ring);
+        plan->workRows = WorkRows(rows, key.sh, kCatchUpRows);
+        if (plan->workRows < key.sh)
+            for (int& index : rows.index)
+                index &= plan->workRows - 1;
+        return plan;
+    }
+
+    std::shared_ptr<const TPassPlan> PlanFor(const TPlanKey& key)
+    {
+        constexpr std::size_t kKept = 4;
+        static std::mutex mutex;
+        static std::deque<std::pair<TPlanKey, std::shared_ptr<const TPassPlan>>> kept;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            for (auto it = kept.begin(); it != kept.end(); ++it)
+                if (it->first == key) {
+                    auto found = *it;
+                    kept.erase(it);
+                    kept.push_front(found);
+                    return found.second;
+                }
+        }
+        // Built outside the lock: another worker's photo of a new size need not wait for it.
+        auto plan = MakePlan(key);
+        const std::lock_guard<std::mutex> lock(mutex);
+        kept.emplace_front(key, plan);
+        if (kept.size() > kKept)
+            kept.pop_back();
+        return plan;
+    }
+
     // Runs both passes into dest, which prepare() makes ready once everything that can fail
     // before the first pixel is done. fetch(y, count) gives pointers to count consecutive
     // source rows from row y on, each 3 * sw bytes; rows are asked for once each, from the top.
@@ -334,10 +406,9 @@ namespace {
     {
         const int dw = dest.Width();
         const int dh = dest.Height();
-        const TWeightLists columnLists
-            = BuildWeightLists(dw, sw, ResampleScale(dw, sw), filter, support);
-        const TWeightLists rowLists
-            = BuildWeightLists(dh, sh, ResampleScale(dh, sh), filter, support);
+        const auto plan = PlanFor(TPlanKey { dw, sw, dh, sh, filter, support, level });
+        const TWeightLists& columnLists = plan->columnLists;
+        const TWeightLists& rowLists = plan->rowLists;
         // Every level refuses what the plain loops cannot hold, though the vector loops keep
         // only a ring of work rows: the levels stay comparable at every size.
         CheckImageSize(dw, sh, "Bitmap");
@@ -356,19 +427,12 @@ namespace {
             return;
         }
 
-        TFlatWeights columns(columnLists);
-        TFlatWeights rows(rowLists);
+        const TFlatWeights& columns = *plan->columns;
+        const TFlatWeights& rows = *plan->rows;
         const int blockRows = HorizontalBlockRows(level);
         assert(kCatchUpRows % blockRows == 0);
-        const int group = level == TSimdLevel::Avx512 ? 2 : 1;
-        // SSE2 turns whole rows into doubles of its own layout; the others use the ring.
-        const int ring = level == TSimdLevel::Sse2 ? sw : RingColumns(columns, sw, group);
-        if (level != TSimdLevel::Sse2)
-            columns.PlaceInRing(ring);
-        const int workRows = WorkRows(rows, sh, kCatchUpRows);
-        if (workRows < sh)
-            for (int& index : rows.index)
-                index &= workRows - 1;
+        const int ring = plan->ring;
+        const int workRows = plan->workRows;
         TBitmap work(dw, workRows, 24);
         // One block of source rows turned on its side: floats for AVX2 and AVX-512, doubles for
         // SSE2, 64-byte aligned (16 spare values of either kind cover the shift).

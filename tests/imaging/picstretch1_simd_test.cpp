@@ -163,6 +163,71 @@ TEST(SimdResampleTest, EveryLevelGivesThePlainLoopsBytes)
     }
 }
 
+namespace {
+
+    // The two passes made from weight lists built afresh.
+    std::vector<std::uint8_t> FreshTwoPasses(const TBitmap& source, int dw, int dh, int filter)
+    {
+        const TKernelEntry& kernel = KernelTable[static_cast<std::size_t>(filter)];
+        const int sw = source.Width();
+        const int sh = source.Height();
+        const TWeightLists columns
+            = BuildWeightLists(dw, sw, ResampleScale(dw, sw), kernel.filter, kernel.support);
+        const TWeightLists rows
+            = BuildWeightLists(dh, sh, ResampleScale(dh, sh), kernel.filter, kernel.support);
+        TBitmap work(dw, sh, 24);
+        for (int y = 0; y < sh; ++y)
+            ApplyWeightLists(source.ScanLine(y), 3, columns, work.ScanLine(y), 3);
+        TBitmap dest(dw, dh, 24);
+        for (int x = 0; x < dw; ++x)
+            ApplyWeightLists(work.ScanLine(0) + 3 * x, work.Stride(), rows,
+                dest.ScanLine(0) + 3 * x, dest.Stride());
+        return Bytes(dest);
+    }
+
+} // namespace
+
+// The tables of a size are kept for the next picture of that size. Runs one after another that
+// differ in one thing only (a side of either picture, the kernel, the level) each give the two
+// passes made from weight lists built afresh.
+TEST(SimdResampleTest, KeptTablesServeOnlyTheirOwnSizesKernelAndLevel)
+{
+    const TLevelGuard guard;
+    std::vector<TSimdLevel> levels = VectorLevels();
+    levels.insert(levels.begin(), TSimdLevel::Scalar);
+    // Each size differs from the one before in one side.
+    const TSizeCase sizes[] = { { 301, 77, 40, 23 }, { 301, 77, 40, 31 }, { 301, 91, 40, 31 },
+        { 301, 91, 37, 31 }, { 300, 91, 37, 31 } };
+    std::vector<TBitmap> sources;
+    std::vector<std::vector<std::vector<std::uint8_t>>> fresh;
+    for (const TSizeCase& size : sizes) {
+        sources.push_back(RoughBitmap(size.sw, size.sh, 60 + static_cast<unsigned>(fresh.size())));
+        fresh.emplace_back(KernelCount);
+        for (int filter = 1; filter < KernelCount; ++filter)
+            fresh.back()[static_cast<std::size_t>(filter)]
+                = FreshTwoPasses(sources.back(), size.dw, size.dh, filter);
+    }
+    const auto check = [&](std::size_t s, int filter, TSimdLevel level) {
+        const TSizeCase& size = sizes[s];
+        EXPECT_EQ(ResampleAt(level, sources[s], size.dw, size.dh, filter),
+            fresh[s][static_cast<std::size_t>(filter)])
+            << "level " << static_cast<int>(level) << ", filter " << filter << ", " << size.sw
+            << "x" << size.sh << " -> " << size.dw << "x" << size.dh;
+    };
+    for (std::size_t s = 0; s < std::size(sizes); ++s)
+        for (int filter = 1; filter < KernelCount; ++filter)
+            for (TSimdLevel level : levels)
+                check(s, filter, level);
+    for (std::size_t s = 0; s < std::size(sizes); ++s)
+        for (TSimdLevel level : levels)
+            for (int filter = 1; filter < KernelCount; ++filter)
+                check(s, filter, level);
+    for (int filter = 1; filter < KernelCount; ++filter)
+        for (TSimdLevel level : levels)
+            for (std::size_t s = 0; s < std::size(sizes); ++s)
+                check(s, filter, level);
+}
+
 TEST(SimdResampleTest, StreamedRowsGiveTheBitmapsBytesAtEveryLevel)
 {
     const TLevelGuard guard;
