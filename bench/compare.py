@@ -411,6 +411,10 @@ def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start
     add("- Files: parvula-cli decodes a photo where it lies in the mapped file, without copying "
         "it into memory first; a file cut short while it is read turns its pages into zeros "
         "instead of ending the process, and its thumbnail is not published.")
+    shared = sum(1 for n in photos if list(sizes.values()).count(sizes[n]) > 1)
+    add("- Weight tables: those of the last four sizes are kept, so photos of one size (as from "
+        "one camera) build them once; %d of the %d photos here share their size with another."
+        % (shared, len(photos)))
     add("- Vector loops (AVX-512, AVX2 with FMA, SSE2, chosen at run time; "
         "`PARVULA_SIMD=scalar|sse2|avx2|avx512` forces one) compute several rows (horizontal "
         "pass) or bytes (vertical pass) side by side in the plain loop's order; AVX-512 takes "
