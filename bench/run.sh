@@ -4,7 +4,7 @@
 #
 # Usage: bench/run.sh [PHOTOS]     PHOTOS: how many of the 40 photos to time (default all)
 # Environment: PARVULA_PHOTO_CORPUS (default /tmp/parvula-photos), BUILD (default build).
-# A full run takes about 10 minutes on two cores; the corpus, when missing, 2-3 more.
+# A full run takes about 5 minutes on two cores; the corpus, when missing, 2-3 more.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 COUNT=${1:-40}
