@@ -406,12 +406,13 @@ namespace {
     {
         const int dw = dest.Width();
         const int dh = dest.Height();
+        // Every level refuses what the plain loops cannot hold, though the vector loops keep
+        // only a ring of work rows: the levels stay comparable at every size. Refused before
+        // any table is made, so none is kept for such a size.
+        CheckImageSize(dw, sh, "Bitmap");
         const auto plan = PlanFor(TPlanKey { dw, sw, dh, sh, filter, support, level });
         const TWeightLists& columnLists = plan->columnLists;
         const TWeightLists& rowLists = plan->rowLists;
-        // Every level refuses what the plain loops cannot hold, though the vector loops keep
-        // only a ring of work rows: the levels stay comparable at every size.
-        CheckImageSize(dw, sh, "Bitmap");
         if (level == TSimdLevel::Scalar) {
             TBitmap work(dw, sh, 24);
             prepare();
