@@ -281,33 +281,40 @@ void TBatchRun::Produce(
 {
     // A photo is decoded where it lies in the mapped file instead of being copied into memory
     // first. Every other kind is read: its decoder takes the bytes at once, and they stay put.
-    const auto mapped = IsJpegName(job.fileName)
-        ? platform::TMappedFile::Open(job.source, imaging::MaxFileBytes)
-        : nullptr;
-    if (!mapped) {
-        imaging::LoadFromFile(picture, job.source);
-        MakeThumbnail(job, picture, bytes);
-        return;
-    }
-    try {
-        imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
-        MakeThumbnail(job, picture, bytes);
-        // A photo written unchanged is still the mapped file; the picture outlives this job (the
-        // window shows it), so it takes bytes of its own and the file is let go.
-        if (picture.Kind() == imaging::TGraphicKind::Jpeg) {
-            const auto own = std::make_shared<const std::vector<std::uint8_t>>(
-                mapped->Bytes().begin(), mapped->Bytes().end());
-            imaging::LoadFromBytes(picture, job.source, own, *own);
+    if (IsJpegName(job.fileName)) {
+        if (const auto mapped = platform::TMappedFile::Open(job.source, imaging::MaxFileBytes)) {
+            // The picture outlives this job (the window shows it): a photo still held as the
+            // mapped file takes bytes of its own, so the file is let go.
+            const auto letGo = [&] {
+                if (picture.Kind() != imaging::TGraphicKind::Jpeg)
+                    return;
+                const auto own = std::make_shared<const std::vector<std::uint8_t>>(
+                    mapped->Bytes().begin(), mapped->Bytes().end());
+                imaging::LoadFromBytes(picture, job.source, own, *own);
+            };
+            try {
+                imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
+                MakeThumbnail(job, picture, bytes);
+                letGo();
+                if (!mapped->Damaged())
+                    return;
+            } catch (...) {
+                if (!mapped->Damaged()) {
+                    try {
+                        letGo();
+                    } catch (...) {
+                        picture = imaging::TPicture();
+                    }
+                    throw;
+                }
+            }
+            // The file changed while it was mapped (cut short, written over, or only touched):
+            // made again from the file as it is now, as if it had been read in the first place.
+            picture = imaging::TPicture();
         }
-    } catch (...) {
-        // Zeros for lost pages make any error; the file's own state is the reason.
-        if (mapped->Damaged())
-            throw imaging::UnreadableFileError(job.source);
-        throw;
     }
-    // Whatever was made from a file that changed under the mapping is not published.
-    if (mapped->Damaged())
-        throw imaging::UnreadableFileError(job.source);
+    imaging::LoadFromFile(picture, job.source);
+    MakeThumbnail(job, picture, bytes);
 }
 
 namespace {

@@ -137,7 +137,7 @@ namespace {
                     + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
         }
         if (in.bad())
-            throw UnreadableFileError(path);
+            throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht gelesen werden");
         return bytes;
     }
 
@@ -237,11 +237,6 @@ void WriteFileReplacing(const TEncodedFile& file)
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
     throw EImageError(failure + (ec ? ec.message() : ErrnoText(error)));
-}
-
-EImageError UnreadableFileError(const std::filesystem::path& path)
-{
-    return EImageError("Die Datei \"" + PathText(path) + "\" kann nicht gelesen werden");
 }
 
 TSharedBytes TSharedBytes::Own(TBytes bytes)

@@ -86,9 +86,6 @@ void LoadFromFile(TPicture& picture, const std::filesystem::path& path);
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
     std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes);
 
-// The error of a file that cannot be read (also one that changed while it was read).
-EImageError UnreadableFileError(const std::filesystem::path& path);
-
 // Encoders: nullopt for an empty picture (the writer's false result).
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path);
 std::optional<TEncodedFile> EncodeJpeg(

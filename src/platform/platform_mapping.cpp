@@ -3,6 +3,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <mutex>
 
@@ -86,14 +87,20 @@ namespace {
     // the handler that was there before (by default, the end of the process).
     extern "C" void OnBusError(int signal, siginfo_t* info, void*)
     {
+        const int savedErrno = errno;
         if (info->si_code == BUS_ADRERR
-            && ZeroPageOfOurs(reinterpret_cast<std::uintptr_t>(info->si_addr)))
+            && ZeroPageOfOurs(reinterpret_cast<std::uintptr_t>(info->si_addr))) {
+            errno = savedErrno;
             return;
+        }
         sigaction(SIGBUS, &g_previous, nullptr);
-        // A fault repeats by itself when the instruction runs again; a signal sent by a
-        // process does not, so it is sent once more.
-        if (info->si_code <= 0)
+        // A fault of the instruction itself repeats when it runs again; any other bus error
+        // (sent by a process, or a memory error reported later) does not, so it is sent once
+        // more.
+        const int code = info->si_code;
+        if (code != BUS_ADRERR && code != BUS_ADRALN && code != BUS_OBJERR)
             raise(signal);
+        errno = savedErrno;
     }
 
     // False when the handler is not (or no longer) in place: a sanitizer may keep SIGBUS for
@@ -185,7 +192,9 @@ std::shared_ptr<TMappedFile> TMappedFile::Open(
     mapped->m_size = size;
     TGuardRecord& record = g_records[static_cast<std::size_t>(state.record)];
     record.damaged.store(false);
-    record.end.store(reinterpret_cast<std::uintptr_t>(data) + size);
+    // The whole last page is ours, also past the file's last byte.
+    record.end.store(
+        (reinterpret_cast<std::uintptr_t>(data) + size + g_pageSize - 1) & ~(g_pageSize - 1));
     record.begin.store(reinterpret_cast<std::uintptr_t>(data));
     return mapped;
 #endif
