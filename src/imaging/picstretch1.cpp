@@ -332,7 +332,7 @@ namespace {
     // folder of photos from one camera has one or two sizes, so the last few are kept and
     // shared by the workers (read only).
     struct TPassPlan {
-        TWeightLists columnLists;
+        TWeightLists columnLists; // the plain loops' (empty for the vector levels)
         TWeightLists rowLists;
         // The vector levels' tables, placed in their rings; empty for the plain loops.
         std::optional<TFlatWeights> columns;
@@ -369,6 +369,9 @@ namespace {
         if (plan->workRows < key.sh)
             for (int& index : rows.index)
                 index &= plan->workRows - 1;
+        // The vector loops read only the flat tables; the lists need not be kept.
+        plan->columnLists = {};
+        plan->rowLists = {};
         return plan;
     }
 
@@ -390,6 +393,10 @@ namespace {
         // Built outside the lock: another worker's photo of a new size need not wait for it.
         auto plan = MakePlan(key);
         const std::lock_guard<std::mutex> lock(mutex);
+        // Workers that started on photos of one size together built it each: one is kept.
+        for (const auto& entry : kept)
+            if (entry.first == key)
+                return entry.second;
         kept.emplace_front(key, plan);
         if (kept.size() > kKept)
             kept.pop_back();

@@ -188,8 +188,8 @@ namespace {
 } // namespace
 
 // The tables of a size are kept for the next picture of that size. Runs one after another that
-// differ in one thing only (a side of either picture, the kernel, the level) each give the two
-// passes made from weight lists built afresh.
+// differ in one thing only (a side of either picture, the kernel, the level), and runs served
+// the tables kept, each give the two passes made from weight lists built afresh.
 TEST(SimdResampleTest, KeptTablesServeOnlyTheirOwnSizesKernelAndLevel)
 {
     const TLevelGuard guard;
@@ -207,12 +207,14 @@ TEST(SimdResampleTest, KeptTablesServeOnlyTheirOwnSizesKernelAndLevel)
             fresh.back()[static_cast<std::size_t>(filter)]
                 = FreshTwoPasses(sources.back(), size.dw, size.dh, filter);
     }
+    // Twice in a row: the second run is served the tables the first one kept.
     const auto check = [&](std::size_t s, int filter, TSimdLevel level) {
         const TSizeCase& size = sizes[s];
-        EXPECT_EQ(ResampleAt(level, sources[s], size.dw, size.dh, filter),
-            fresh[s][static_cast<std::size_t>(filter)])
-            << "level " << static_cast<int>(level) << ", filter " << filter << ", " << size.sw
-            << "x" << size.sh << " -> " << size.dw << "x" << size.dh;
+        for (int run = 0; run < 2; ++run)
+            EXPECT_EQ(ResampleAt(level, sources[s], size.dw, size.dh, filter),
+                fresh[s][static_cast<std::size_t>(filter)])
+                << "run " << run << ", level " << static_cast<int>(level) << ", filter " << filter
+                << ", " << size.sw << "x" << size.sh << " -> " << size.dw << "x" << size.dh;
     };
     for (std::size_t s = 0; s < std::size(sizes); ++s)
         for (int filter = 1; filter < KernelCount; ++filter)
