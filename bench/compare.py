@@ -409,8 +409,9 @@ def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start
         "Photos whose EXIF orientation turns them, and every other format, take the "
         "whole-bitmap path.")
     add("- Files: parvula-cli decodes a photo where it lies in the mapped file, without copying "
-        "it into memory first; a file cut short while it is read turns its pages into zeros "
-        "instead of ending the process, and its thumbnail is not published.")
+        "it into memory first; a file cut short while it is read turns its lost pages into "
+        "zeros instead of ending the process, and a photo whose file changed meanwhile is made "
+        "again from the file as it is now.")
     shared = sum(1 for n in photos if list(sizes.values()).count(sizes[n]) > 1)
     add("- Weight tables: those of the last four sizes are kept, so photos of one size (as from "
         "one camera) build them once; %d of the %d photos here share their size with another."
