@@ -106,6 +106,12 @@ namespace {
         return dot == std::string::npos ? std::string() : name.substr(dot + 1);
     }
 
+    EImageError TooLargeError(const std::filesystem::path& path)
+    {
+        return EImageError("Die Datei \"" + PathText(path) + "\" überschreitet die Grenze von "
+            + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
+    }
+
     TBytes ReadWholeFile(const std::filesystem::path& path)
     {
         std::error_code ec;
@@ -116,8 +122,7 @@ namespace {
             throw EImageError("\"" + PathText(path) + "\" ist keine Datei");
         const std::uintmax_t size = std::filesystem::file_size(path, ec);
         if (!ec && size > MaxFileBytes)
-            throw EImageError("Die Datei \"" + PathText(path) + "\" überschreitet die Grenze von "
-                + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
+            throw TooLargeError(path);
         std::ifstream in(path, std::ios::binary);
         if (!in)
             throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht geöffnet werden");
@@ -132,9 +137,7 @@ namespace {
             const std::streamsize got = in.gcount();
             bytes.insert(bytes.end(), block.begin(), block.begin() + got);
             if (bytes.size() > MaxFileBytes)
-                throw EImageError("Die Datei \"" + PathText(path)
-                    + "\" überschreitet die Grenze von "
-                    + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
+                throw TooLargeError(path);
         }
         if (in.bad())
             throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht gelesen werden");
@@ -306,8 +309,7 @@ void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
 {
     const TFileKind kind = KindByExtension(path);
     if (bytes.size() > MaxFileBytes)
-        throw EImageError("Die Datei \"" + PathText(path) + "\" überschreitet die Grenze von "
-            + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
+        throw TooLargeError(path);
     picture.SetGraphic(GraphicOf(kind, TSharedBytes { std::move(owner), bytes }));
 }
 

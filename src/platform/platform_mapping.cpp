@@ -59,12 +59,10 @@ namespace {
     {
         for (TGuardRecord& record : g_records) {
             record.looking.fetch_add(1);
+            // Looked at after saying so: a record seen filled in cannot be taken down (and
+            // filled in again) until this handler is done with it.
             const std::uintptr_t begin = record.begin.load();
-            const std::uintptr_t end = record.end.load();
-            // Read again: a record taken down and filled in again between the two reads
-            // would pair one mapping's start with another's end.
-            const bool ours
-                = begin > 1 && record.begin.load() == begin && address >= begin && address < end;
+            const bool ours = begin > 1 && address >= begin && address < record.end.load();
             bool replaced = false;
             if (ours) {
                 void* page = reinterpret_cast<void*>(address & ~(g_pageSize - 1));
