@@ -40,6 +40,9 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
+    // The information panel reloads its page this often while it is open.
+    constexpr int kInfoReloadMinutes = 3;
+
     // The form's design: every control at its own place, as the settings panel has no layout.
     template <class T>
     T* Place(QWidget* parent, const char* name, int left, int top, int width, int height)
@@ -141,8 +144,7 @@ void TForm1::CreateControls()
 
     Label5 = Caption(PanelT, "Label5", "format", 304, 10);
     edFormat = Place<QComboBox>(PanelT, "edFormat", 304, 26, 50, 21);
-    edFormat->addItems({ QString(), QStringLiteral("bmp"), QStringLiteral("jpg"),
-        QStringLiteral("png"), QStringLiteral("gif") });
+    edFormat->addItems(OutputFormatItems());
     edFormat->setCurrentIndex(-1);
 
     edUseMono = Place<QCheckBox>(PanelT, "edUseMono", 360, 8, 90, 17);
@@ -283,7 +285,7 @@ void TForm1::FormShow()
     lbHome->adjustSize();
     webinfo::SetVersionLabel(lbVersion, framework::ProductVersion);
     if (DragDropForm) {
-        DragDropForm->FileAccept = QString::fromLatin1(DefaultFileAccept);
+        DragDropForm->FileAccept = DefaultFileAccept();
         webinfo::EmbedForm(DragDropForm, Panel);
         // Placing the window may give it a new native handle, so the drop target is set after.
         DragDropForm->setAcceptDrops(true);
@@ -292,7 +294,7 @@ void TForm1::FormShow()
     RefreshProfiles();
     if (!webinfo::WebInfo)
         webinfo::WebInfo = new webinfo::TWebInfo;
-    webinfo::WebInfo->exec(this, 3);
+    webinfo::WebInfo->exec(this, kInfoReloadMinutes);
 }
 
 void TForm1::FormClose()

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "framework/spz1_binding.h"
+
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -94,7 +96,7 @@ public:
     void Image2Click();
 
     // Profiles: the ten settings controls loaded from (mode 0) or saved to (mode 1) a section.
-    void BindSettings(const QString& section, int mode);
+    void BindSettings(const QString& section, framework::TBindMode mode);
     void RefreshProfiles();
     void btOpenClick();
     void btSaveClick();

@@ -30,13 +30,17 @@ struct TBatchSettings {
     int height = 0;
     QString namex = QStringLiteral("tn_");
     int filter = -1; // the selected item's index, -1 for none; 0 or less stretches without a filter
-    QString format; // "", "bmp", "jpg", "png", "gif"
+    QString format; // an item of OutputFormatItems: "" for the source's own format
     int jpgQual = 90;
     bool useMono = false;
     QString mono; // an HTML colour code
     bool upright = true; // turn photos by their EXIF orientation before fitting
     bool shrinkOnly = false; // pictures smaller than the box keep their size
 };
+
+// The window's list of output formats: the empty item (the source's own format), then every
+// format that is written.
+QStringList OutputFormatItems();
 
 // Replaces control characters and " * / : < > ? \ | by the replacement, folds a doubled
 // replacement once, and trims blanks. Every other character is kept.

@@ -45,7 +45,7 @@ namespace {
 
 } // namespace
 
-void TForm1::BindSettings(const QString& section, int mode)
+void TForm1::BindSettings(const QString& section, framework::TBindMode mode)
 {
     // The order and the defaults of the ten settings; an empty default loads as the control's
     // own empty state (0, nothing selected, not ticked). Turning photos upright is on unless a

@@ -10,9 +10,12 @@
 #include <QRegularExpression>
 
 #include "framework/spz1_text.h"
+#include "imaging/formats.h"
 #include "platform/platform_fs.h"
 
 namespace parvula::app {
+
+QString DefaultFileAccept() { return QString::fromStdString(imaging::AcceptedExtensions()); }
 
 namespace {
 

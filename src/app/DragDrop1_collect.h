@@ -13,8 +13,8 @@
 
 namespace parvula::app {
 
-// The extensions the main window accepts.
-inline constexpr char DefaultFileAccept[] = "bmp,jpg,jpeg,gif,png,ico";
+// The extensions the main window accepts: every format that is read, as a comma list.
+QString DefaultFileAccept();
 
 // Limits of one drop: folder levels below a dropped folder, and files taken from one drop.
 inline constexpr int MaxWalkDepth = 256;

@@ -2,7 +2,8 @@
 // so an empty value ("--format ''") is a value, not a missing one.
 #include "cli/cli_options.h"
 
-#include "imaging/imagefiles.h"
+#include "app/BasUnit1_batch.h"
+#include "app/DragDrop1_collect.h"
 #include "imaging/picstretch1.h"
 
 namespace parvula::cli {
@@ -18,6 +19,14 @@ namespace {
                                   .arg(option, text)
                                   .toStdString());
         return value;
+    }
+
+    // The written formats as a list to read: "bmp, jpg, png, gif".
+    QString OutputFormatNames()
+    {
+        QStringList names = app::OutputFormatItems();
+        names.removeFirst();
+        return names.join(QStringLiteral(", "));
     }
 
 } // namespace
@@ -75,13 +84,10 @@ TCliOptions ParseArguments(const QStringList& arguments)
             o.filter = index;
         } else if (arg == QLatin1String("--format")) {
             const QString format = value().toLower();
-            static const QStringList known = { QString(), QStringLiteral("bmp"),
-                QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("gif") };
-            if (!known.contains(format))
-                throw EUsageError(
-                    QStringLiteral("Unknown format \"%1\" (bmp, jpg, png, gif or \"\")")
-                        .arg(format)
-                        .toStdString());
+            if (!app::OutputFormatItems().contains(format))
+                throw EUsageError(QStringLiteral("Unknown format \"%1\" (%2 or \"\")")
+                                      .arg(format, OutputFormatNames())
+                                      .toStdString());
             o.format = format;
         } else if (arg == QLatin1String("--quality")) {
             const int quality = WholeNumber(arg, value());
@@ -132,10 +138,12 @@ TCliOptions ParseArguments(const QStringList& arguments)
 
 QString UsageText()
 {
+    QString accepted = app::DefaultFileAccept();
+    accepted.replace(QLatin1Char(','), QStringLiteral(", "));
     return QStringLiteral(
         "Usage: parvula-cli [OPTIONS] PATH...\n"
         "Makes a thumbnail beside every image file given, and beside every image file in the\n"
-        "folders given (bmp, jpg, jpeg, gif, png, ico); nothing is ever overwritten.\n"
+        "folders given (%1); nothing is ever overwritten.\n"
         "\n"
         "  --profile NAME   start from a stored profile\n"
         "  --last           start from the last-used settings of the window\n"
@@ -143,7 +151,7 @@ QString UsageText()
         "  --height N       maximum height (0: follows from the width)\n"
         "  --filter NAME    none, box, triangle, hermite, bell, b-spline, lanczos3, mitchell\n"
         "                   (or 0 to 7)\n"
-        "  --format FMT     bmp, jpg, png, gif, or \"\" for the source's own format\n"
+        "  --format FMT     %2, or \"\" for the source's own format\n"
         "  --quality N      JPEG quality, 10 to 100\n"
         "  --affix TEXT     name prefix when it ends in \"_\", else suffix (default tn_)\n"
         "  --mono CODE      two-colour tint in an HTML colour code such as #1A2B3C\n"
@@ -157,7 +165,8 @@ QString UsageText()
         "  --quiet          print nothing but errors\n"
         "  --help, --version\n"
         "\n"
-        "Exit status: 0 done, 1 a file failed (the files before it stay), 2 usage error.\n");
+        "Exit status: 0 done, 1 a file failed (the files before it stay), 2 usage error.\n")
+        .arg(accepted, OutputFormatNames());
 }
 
 } // namespace parvula::cli

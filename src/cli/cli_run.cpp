@@ -100,7 +100,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
     QStringList entries;
     try {
         const app::TDropResult result
-            = app::CollectDrop(entries, dropped, QString::fromLatin1(app::DefaultFileAccept));
+            = app::CollectDrop(entries, dropped, app::DefaultFileAccept());
         if (!result.notice.isEmpty())
             err << result.notice << "\n";
     } catch (const std::exception& e) {

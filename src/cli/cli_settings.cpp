@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/BasUnit1_batch.h"
 #include "cli/cli_options.h"
 #include "framework/spz1_ini.h"
 #include "framework/spz1_text.h"
@@ -50,7 +51,7 @@ app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist)
     // Drop-down lists: the entry equal ignoring case, or none.
     s.filter = FilterIndexByName(Stored(section, "Filter", QString()));
     const QString format = Stored(section, "Format", QString()).toLower();
-    s.format = QStringList({ "bmp", "jpg", "png", "gif" }).contains(format) ? format : QString();
+    s.format = app::OutputFormatItems().contains(format) ? format : QString();
     s.useMono = framework::TextToBool(Stored(section, "UseMono", QString()));
     s.mono = Stored(section, "Mono", QString());
     s.upright = framework::TextToBool(Stored(section, "AutoRotate", QStringLiteral("1")));

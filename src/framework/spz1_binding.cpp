@@ -58,8 +58,8 @@ QString ControlKey(const QString& controlName)
     return controlName;
 }
 
-void BindControl(
-    QWidget* control, int mode, const QString& def, const QString& fileName, const QString& section)
+void BindControl(QWidget* control, TBindMode mode, const QString& def, const QString& fileName,
+    const QString& section)
 {
     try {
         if (!control)

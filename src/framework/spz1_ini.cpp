@@ -2,19 +2,21 @@
 // file.
 #include "framework/spz1_ini.h"
 
+#include <cstdint>
 #include <functional>
+#include <span>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
 #include "framework/spz1_paths.h"
 #include "framework/spz1_text.h"
 #include "platform/platform_folders.h"
+#include "platform/platform_fs.h"
+#include "platform/platform_publish.h"
 
 namespace parvula::framework {
 
@@ -283,8 +285,8 @@ namespace {
         // A failure here shows as the failure of the lock or of the write below.
         platform::CreateFolderWithParents(folder);
 
-        QLockFile lock(path + QStringLiteral(".lock"));
-        if (!lock.tryLock(kLockTimeoutMs))
+        platform::TFileLock lock(path + QStringLiteral(".lock"));
+        if (!lock.TryLock(kLockTimeoutMs))
             throw ESettingsError(WriteErrorText(path));
 
         TIniText ini;
@@ -294,17 +296,16 @@ namespace {
         change(ini);
         const QByteArray bytes = Encode(ini);
 
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            throw ESettingsError(WriteErrorText(path));
-        // QSaveFile may commit a short file when the disk fills up, so every length is checked
-        // and the data flushed before commit.
-        if (file.write(bytes) != bytes.size() || !file.flush()) {
-            file.cancelWriting();
+        // A settings file the user made a link to is replaced where the link points.
+        const QFileInfo info(path);
+        const QString target = info.isSymLink() ? info.symLinkTarget() : path;
+        try {
+            platform::ReplaceFile(platform::ToPath(target),
+                std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                    static_cast<std::size_t>(bytes.size())));
+        } catch (const platform::EPublishError&) {
             throw ESettingsError(WriteErrorText(path));
         }
-        if (!file.commit())
-            throw ESettingsError(WriteErrorText(path));
     }
 
     QString ReadSettingAt(

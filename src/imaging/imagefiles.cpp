@@ -1,16 +1,11 @@
-// TPicture, loading by extension, the conversion to a bitmap and the writers.
+// TPicture, loading by extension, the conversion to a bitmap and the encoders.
 #include "imaging/imagefiles.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <random>
-#include <system_error>
 
+#include "imaging/formats.h"
 #include "imaging/imagefiles_internal.h"
 #include "imaging/limits.h"
 
@@ -85,25 +80,10 @@ void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) { m_graphic = std::
 
 namespace {
 
-    std::string Lower(std::string text)
-    {
-        std::transform(text.begin(), text.end(), text.begin(),
-            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        return text;
-    }
-
     std::string PathText(const std::filesystem::path& path)
     {
         const std::u8string text = path.u8string();
         return std::string(text.begin(), text.end());
-    }
-
-    // The part of the file name after its last ".", as written; empty when there is none.
-    std::string ExtensionOf(const std::filesystem::path& path)
-    {
-        const std::string name = PathText(path.filename());
-        const std::size_t dot = name.rfind('.');
-        return dot == std::string::npos ? std::string() : name.substr(dot + 1);
     }
 
     EImageError TooLargeError(const std::filesystem::path& path)
@@ -173,74 +153,11 @@ namespace {
         return *picture.Bitmap();
     }
 
-    std::string ErrnoText(int error) { return std::generic_category().message(error); }
-
-    std::FILE* OpenExclusive(const std::filesystem::path& path)
-    {
-#ifdef _WIN32
-        return _wfopen(path.c_str(), L"wbx");
-#else
-        return std::fopen(path.c_str(), "wbx");
-#endif
-    }
-
 } // namespace
 
 TBitmap ConvertToBitmap(const TPicture& picture) { return ConvertedBitmap(picture); }
 
-void WriteFileReplacing(const TEncodedFile& file)
-{
-    const std::filesystem::path& target = file.path;
-    const std::filesystem::path folder = target.parent_path();
-    const std::string failure
-        = "Die Datei \"" + PathText(target) + "\" kann nicht geschrieben werden: ";
-
-    // A hidden temporary file beside the target, created exclusively so that no other file
-    // (nor a link planted under the name) is ever written through.
-    static std::atomic<unsigned> counter { 0 };
-    std::random_device random;
-    std::filesystem::path temp;
-    std::FILE* out = nullptr;
-    int lastError = 0;
-    for (int attempt = 0; attempt < 100 && !out; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".%08x%04x.tmp", random(), counter++ & 0xFFFF);
-        temp = folder / name;
-        errno = 0;
-        out = OpenExclusive(temp);
-        lastError = errno;
-        if (!out && lastError != EEXIST)
-            break;
-    }
-    if (!out)
-        throw EImageError(failure + ErrnoText(lastError));
-
-    bool ok = true;
-    int error = 0;
-    if (!file.bytes.empty()
-        && std::fwrite(file.bytes.data(), 1, file.bytes.size(), out) != file.bytes.size()) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && std::fflush(out) != 0) {
-        ok = false;
-        error = errno;
-    }
-    // fclose reports the errors of the last buffered writes (a full disk on NFS, for one).
-    if (std::fclose(out) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    std::error_code ec;
-    if (ok) {
-        std::filesystem::rename(temp, target, ec);
-        if (!ec)
-            return;
-    }
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    throw EImageError(failure + (ec ? ec.message() : ErrnoText(error)));
-}
+void ConvertPictureToBitmap(TPicture& picture) { EnsureBitmap(picture); }
 
 TSharedBytes TSharedBytes::Own(TBytes bytes)
 {
@@ -251,66 +168,45 @@ TSharedBytes TSharedBytes::Own(TBytes bytes)
 
 namespace {
 
-    enum class TFileKind { Bmp, Jpeg, Png, Gif, Ico };
-
     // Known before the file is read, so an unknown extension is reported as such.
-    TFileKind KindByExtension(const std::filesystem::path& path)
+    const TFormat& FormatToRead(const std::filesystem::path& path)
     {
         const std::string extension = ExtensionOf(path);
-        const std::string kind = Lower(extension);
-        if (kind == "bmp")
-            return TFileKind::Bmp;
-        if (kind == "jpg" || kind == "jpeg")
-            return TFileKind::Jpeg;
-        if (kind == "png")
-            return TFileKind::Png;
-        if (kind == "gif")
-            return TFileKind::Gif;
-        if (kind == "ico")
-            return TFileKind::Ico;
+        if (const TFormat* format = FormatByExtension(extension))
+            return *format;
         char text[300];
         std::snprintf(
             text, sizeof text, "Unbekannte Bilddateierweiterung (.%s)", extension.c_str());
         throw EImageError(text);
     }
 
-    // A JPEG keeps the file's bytes (it is decoded when drawn or resampled); the other kinds
-    // decode them at once, an icon keeping a copy of its own.
-    std::unique_ptr<TGraphic> GraphicOf(TFileKind kind, TSharedBytes bytes)
-    {
-        switch (kind) {
-        case TFileKind::Bmp:
-            return std::make_unique<TBitmapGraphic>(DecodeBmp(bytes.view));
-        case TFileKind::Jpeg:
-            return ReadJpeg(std::move(bytes));
-        case TFileKind::Png:
-            return ReadPng(bytes.view);
-        case TFileKind::Gif:
-            return ReadGif(bytes.view);
-        case TFileKind::Ico:
-            break;
-        }
-        return ReadIco(TBytes(bytes.view.begin(), bytes.view.end()));
-    }
-
 } // namespace
 
 void LoadFromFile(TPicture& picture, const std::filesystem::path& path)
 {
-    const TFileKind kind = KindByExtension(path);
-    if (kind == TFileKind::Ico)
-        picture.SetGraphic(ReadIco(ReadWholeFile(path)));
-    else
-        picture.SetGraphic(GraphicOf(kind, TSharedBytes::Own(ReadWholeFile(path))));
+    const TFormat& format = FormatToRead(path);
+    picture.SetGraphic(format.read(TSharedBytes::Own(ReadWholeFile(path))));
 }
 
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
     std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes)
 {
-    const TFileKind kind = KindByExtension(path);
+    const TFormat& format = FormatToRead(path);
     if (bytes.size() > MaxFileBytes)
         throw TooLargeError(path);
-    picture.SetGraphic(GraphicOf(kind, TSharedBytes { std::move(owner), bytes }));
+    // Only a graphic that decodes in place may hold on to memory that is not its own.
+    if (!format.decodesInPlace)
+        picture.SetGraphic(format.read(TSharedBytes::Own(TBytes(bytes.begin(), bytes.end()))));
+    else
+        picture.SetGraphic(format.read(TSharedBytes { std::move(owner), bytes }));
+}
+
+std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)
+{
+    const TFormat* format = FormatOfKind(picture.Kind());
+    if (!format || !format->openRows)
+        return nullptr;
+    return format->openRows(*picture.Graphic());
 }
 
 std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path)
@@ -360,65 +256,13 @@ std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::
 
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path)
 {
-    const std::string extension = "." + Lower(ExtensionOf(path));
-    const TGraphicKind kind = picture.Kind();
-    if (extension == ".bmp" && kind != TGraphicKind::Bitmap)
-        return EncodeBmp(picture, path);
-    if ((extension == ".jpg" || extension == ".jpeg") && kind != TGraphicKind::Jpeg)
-        return EncodeJpeg(picture, path, 100);
-    if (extension == ".png" && kind != TGraphicKind::Png)
-        return EncodePng(picture, path);
-    if (extension == ".gif" && kind != TGraphicKind::Gif)
-        return EncodeGif(picture, path);
+    // Re-encoded only when the picture's kind differs from the one the extension names.
+    const TFormat* format = FormatOfPath(path);
+    if (format && format->Writable() && picture.Kind() != format->kind)
+        return format->encode(picture, path, 100);
     if (picture.Empty())
         return std::nullopt;
     return TEncodedFile { path, picture.Graphic()->EncodeSelf() };
-}
-
-namespace {
-
-    bool Write(const std::optional<TEncodedFile>& file)
-    {
-        if (!file)
-            return false;
-        WriteFileReplacing(*file);
-        return true;
-    }
-
-} // namespace
-
-bool SaveByExtension(TPicture& picture, const std::filesystem::path& path)
-{
-    if (Write(EncodeByExtension(picture, path)))
-        return true;
-    // Nothing to write means an empty picture: the JPEG, PNG and GIF writers answer false, while
-    // an empty picture "writing itself" under any other extension counts as done.
-    const std::string extension = Lower(ExtensionOf(path));
-    return extension != "jpg" && extension != "jpeg" && extension != "png" && extension != "gif";
-}
-
-bool SaveAsJpeg(TPicture& picture, const std::filesystem::path& path, int quality)
-{
-    return Write(EncodeJpeg(picture, path, quality));
-}
-
-bool SaveAsPng(TPicture& picture, const std::filesystem::path& path)
-{
-    return Write(EncodePng(picture, path));
-}
-
-bool SaveAsGif(TPicture& picture, const std::filesystem::path& path)
-{
-    return Write(EncodeGif(picture, path));
-}
-
-bool SaveAsBmp(TPicture& picture, const std::filesystem::path& path)
-{
-    if (path.empty()) {
-        EnsureBitmap(picture);
-        return true;
-    }
-    return Write(EncodeBmp(picture, path));
 }
 
 } // namespace parvula::imaging

@@ -23,7 +23,7 @@ namespace {
 
     class TIconGraphic final : public TGraphic {
     public:
-        TBytes m_bytes;
+        TSharedBytes m_bytes;
         // The selected image: a PNG graphic, or colour pixels with an AND mask (1 = not drawn).
         std::unique_ptr<TGraphic> m_png;
         TBitmap m_colour;
@@ -33,7 +33,10 @@ namespace {
         TGraphicKind Kind() const override { return TGraphicKind::Icon; }
         int Width() const override { return m_png ? m_png->Width() : m_colour.Width(); }
         int Height() const override { return m_png ? m_png->Height() : m_colour.Height(); }
-        TBytes EncodeSelf() const override { return m_bytes; }
+        TBytes EncodeSelf() const override
+        {
+            return TBytes(m_bytes.view.begin(), m_bytes.view.end());
+        }
 
         void DrawOnto(TBitmap& target) const override
         {
@@ -91,6 +94,12 @@ namespace {
 
 std::unique_ptr<TGraphic> ReadIco(TBytes bytes)
 {
+    return ReadIco(TSharedBytes::Own(std::move(bytes)));
+}
+
+std::unique_ptr<TGraphic> ReadIco(TSharedBytes shared)
+{
+    const std::span<const std::uint8_t> bytes = shared.view;
     if (bytes.size() < 6 || U16(bytes.data()) != 0
         || (U16(bytes.data() + 2) != 1 && U16(bytes.data() + 2) != 2))
         Fail("keine Symboldatei");
@@ -135,11 +144,10 @@ std::unique_ptr<TGraphic> ReadIco(TBytes bytes)
     auto icon = std::make_unique<TIconGraphic>();
     static constexpr std::uint8_t PngSignature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
     if (size >= 8 && std::memcmp(bytes.data() + offset, PngSignature, 8) == 0)
-        icon->m_png = ReadPng(TBytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-            bytes.begin() + static_cast<std::ptrdiff_t>(offset + size)));
+        icon->m_png = ReadPng(bytes.subspan(offset, size));
     else
         DecodeIconDib(*icon, bytes.data() + offset, size);
-    icon->m_bytes = std::move(bytes);
+    icon->m_bytes = std::move(shared);
     return icon;
 }
 

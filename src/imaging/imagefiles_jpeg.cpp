@@ -460,9 +460,9 @@ std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes)
     return std::make_unique<TJpegGraphic>(std::move(bytes), width, height);
 }
 
-std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)
+std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& graphic)
 {
-    if (const auto* jpeg = dynamic_cast<const TJpegGraphic*>(picture.Graphic()))
+    if (const auto* jpeg = dynamic_cast<const TJpegGraphic*>(&graphic))
         return std::make_unique<TJpegRowReader>(*jpeg);
     return nullptr;
 }

@@ -21,7 +21,7 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace {
 
-const QString Accept = QString::fromLatin1(DefaultFileAccept);
+const QString Accept = DefaultFileAccept();
 
 // A folder tree made of the relative file names given; folders come with their files.
 class Tree {

@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "app/BasUnit1.h"
+#include "app/picture_save.h"
 #include "app_ui/app_ui_support.h"
 #include "app/BasUnit1_batch.h"
 #include "app/DragDrop1.h"
@@ -53,7 +54,7 @@ protected:
         imaging::TPicture p;
         p.Assign(std::move(bmp));
         const QString path = dir.filePath(name);
-        EXPECT_TRUE(imaging::SaveAsPng(p, platform::ToPath(path)));
+        EXPECT_TRUE(app::SaveAsPng(p, platform::ToPath(path)));
         return path;
     }
     // A 40 × 20 JPEG whose EXIF data says the camera was turned: a viewer shows it 20 × 40.

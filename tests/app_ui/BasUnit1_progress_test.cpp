@@ -18,6 +18,7 @@
 #include <QWindow>
 
 #include "app/BasUnit1.h"
+#include "app/picture_save.h"
 #include "app_ui/app_ui_support.h"
 #include "app/BasUnit1_progress.h"
 #include "app/DragDrop1.h"
@@ -64,7 +65,7 @@ protected:
         QStringList paths;
         for (int i = 0; i < count; ++i) {
             paths << dir.filePath(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')));
-            EXPECT_TRUE(imaging::SaveAsPng(p, platform::ToPath(paths.back())));
+            EXPECT_TRUE(app::SaveAsPng(p, platform::ToPath(paths.back())));
         }
         DragDropForm->DropFiles(paths);
         return paths;

@@ -158,7 +158,7 @@ TEST_F(Binding, FailuresAreSwallowed)
     edNamex.setText("x");
     EXPECT_NO_THROW(BindControl(&edNamex, bindSave, "tn_", m_dir.path() + "/plain/x.ini", "df"));
     EXPECT_NO_THROW(BindControl(nullptr, bindSave, "tn_", File(), "df"));
-    EXPECT_NO_THROW(BindControl(&edNamex, 7, "tn_", File(), "df"));
+    EXPECT_NO_THROW(BindControl(&edNamex, static_cast<TBindMode>(7), "tn_", File(), "df"));
     EXPECT_FALSE(QFile::exists(File()));
 }
 

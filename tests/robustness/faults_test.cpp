@@ -18,6 +18,7 @@
 #include <QProcess>
 
 #include "app/BasUnit1_batch.h"
+#include "app/picture_save.h"
 #include "framework/spz1_ini.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
@@ -96,7 +97,7 @@ TEST_F(Faults, AFailingThumbnailWriteLeavesNothingAndReportsTheError)
                         return MakeOutput(source, BmpSettings());
                     imaging::TPicture picture;
                     imaging::LoadFromFile(picture, source);
-                    return imaging::SaveByExtension(picture, dir / "b.png") ? "saved" : "false";
+                    return app::SaveByExtension(picture, dir / "b.png") ? "saved" : "false";
                 },
                 GuardSeconds(20));
             if (r.text == "skip")
