@@ -22,6 +22,7 @@
 #include "app/DragDrop1.h"
 #include "colour/ColorForm1.h"
 #include "framework/spz1_binding.h"
+#include "framework/spz1_messages.h"
 #include "framework/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_ui_spinedit.h"
@@ -374,7 +375,9 @@ void TForm1::btAction(QObject* sender)
         },
         [&](int, const QString& source) { return !progress || progress->Proceed(done, source); });
     progress.reset();
-    framework::ShowMsg(QStringLiteral("Created: ") + QString::number(created), QStringLiteral("i"));
+    framework::ShowMsg(
+        framework::MessageText(errors::TCode::Created, {}, { QString::number(created) }),
+        QStringLiteral("i"));
 }
 
 void TForm1::edMonoClick()
@@ -433,7 +436,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 void ApplyVisualStyle(const QString& name)
 {
     if (!platform::ApplyStyle(name))
-        framework::ShowErrorReport(QStringLiteral("Stil '%1' nicht gefunden").arg(name));
+        framework::ShowErrorReport(
+            framework::MessageText(errors::TCode::StyleNotFound, {}, { name }));
 }
 
 void CreateWindows()

@@ -60,11 +60,10 @@ namespace {
         return false;
     }
 
-    QString NoFreeName(const TOutputName& name)
+    errors::EError NoFreeName(const TOutputName& name)
     {
-        return QStringLiteral("No free output name for %1 (the numbers up to _%2 are taken)")
-            .arg(name.Candidate(0))
-            .arg(MaxNameCandidates);
+        return errors::EError(errors::TCode::NoFreeName, name.Candidate(0).toStdString(),
+            { std::to_string(MaxNameCandidates) });
     }
 
 } // namespace
@@ -146,7 +145,7 @@ QString FirstFreeCandidate(
             return candidate;
         }
     }
-    throw EBatchError(NoFreeName(name).toStdString());
+    throw NoFreeName(name);
 }
 
 TBatchRun::TBatchRun(TSettingsSource settings)
@@ -227,8 +226,7 @@ namespace {
             encoded = imaging::EncodeByExtension(picture, job.encodeAs);
         }
         if (!encoded)
-            throw EBatchError(
-                QStringLiteral("Nothing to write for %1").arg(job.fileName).toStdString());
+            throw errors::EError(errors::TCode::NothingToWrite, job.fileName.toStdString());
         bytes = std::move(encoded->bytes);
     }
 
@@ -292,19 +290,11 @@ namespace {
             return platform::PublishNewFile(
                 out.directory, bytes, [&out](int n) { return out.Candidate(n); }, number,
                 MaxNameCandidates);
-        } catch (const platform::EPublishError& e) {
-            switch (e.Failure()) {
-            case platform::TPublishFailure::CannotCreate:
-                throw EBatchError(QStringLiteral("Cannot create a file in %1: %2")
-                                      .arg(e.Path(), e.Reason())
-                                      .toStdString());
-            case platform::TPublishFailure::CannotWrite:
-                throw EBatchError(
-                    QStringLiteral("Cannot write %1: %2").arg(e.Path(), e.Reason()).toStdString());
-            case platform::TPublishFailure::NoFreeName:
-                break;
-            }
-            throw EBatchError(NoFreeName(out).toStdString());
+        } catch (const errors::EError& e) {
+            // Named by the first candidate, as when no free name is found before writing.
+            if (e.Code() == errors::TCode::NoFreeName)
+                throw NoFreeName(out);
+            throw;
         }
     }
 

@@ -6,7 +6,6 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
-#include <stdexcept>
 #include <vector>
 
 #include <QString>
@@ -19,10 +18,8 @@ namespace parvula::app {
 // Numbered candidates tried at most: name_1 to name_9999.
 inline constexpr int MaxNameCandidates = 9999;
 
-class EBatchError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// The run's failures: the program's one error type.
+using EBatchError = errors::EError;
 
 // The settings panel's values as the run reads them for one file.
 struct TBatchSettings {

@@ -12,6 +12,7 @@
 #include "app/DragDrop1_collect.h"
 #include "framework/spz1_binding.h"
 #include "framework/spz1_ini.h"
+#include "framework/spz1_messages.h"
 #include "framework/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_text.h"
@@ -108,7 +109,8 @@ void TForm1::btSaveClick()
     const QString name = edProfil->currentText();
     if (name.isEmpty())
         return;
-    if (!framework::ShowMsg(QStringLiteral("Save as ") + name, QStringLiteral("?")))
+    if (!framework::ShowMsg(framework::MessageText(errors::TCode::ProfileSaveAs, {}, { name }),
+            QStringLiteral("?")))
         return;
     BindSettings(ProfilePrefix + name, framework::bindSave);
     RefreshProfiles();
@@ -120,7 +122,8 @@ void TForm1::btDelClick()
     const QString path = SettingsPath();
     if (name.isEmpty() || !platform::EntryExists(path))
         return;
-    if (!framework::ShowMsg(QStringLiteral("Delete profil ") + name, QStringLiteral("?")))
+    if (!framework::ShowMsg(framework::MessageText(errors::TCode::ProfileDelete, {}, { name }),
+            QStringLiteral("?")))
         return;
     SetLines(List1, framework::ReadSettingsLines(path));
     QStringList lines = LinesOf(List1);

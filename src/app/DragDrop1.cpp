@@ -104,9 +104,10 @@ void TDragDropForm::DropFiles(const QStringList& paths)
     TDropResult result;
     try {
         result = CollectDrop(entries, paths, FileAccept, m_dropOptions);
-    } catch (const EListInsert&) {
+    } catch (const errors::EError& e) {
         // The entries that fitted stay listed, as before the list refused.
-        SetEntries(entries, selected);
+        if (e.Code() == errors::TCode::ListInsert)
+            SetEntries(entries, selected);
         throw;
     }
     if (entries != listed)

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "framework/spz1_messages.h"
 #include "framework/spz1_text.h"
 #include "imaging/formats.h"
 #include "platform/platform_fs.h"
@@ -51,11 +52,6 @@ namespace {
     };
 
 } // namespace
-
-EListInsert::EListInsert()
-    : std::runtime_error("Zeile kann nicht eingefügt werden")
-{
-}
 
 bool ExtensionAccepted(const QString& fileName, const QString& filter)
 {
@@ -117,7 +113,7 @@ void InsertSorted(QStringList& list, const QStringList& entries, int capacity)
     }
     list = std::move(merged);
     if (refused)
-        throw EListInsert();
+        throw errors::EError(errors::TCode::ListInsert);
 }
 
 int RemoveDuplicates(QStringList& list, const TSamePath& samePath)
@@ -267,8 +263,9 @@ TDropResult CollectDrop(
     const qsizetype before = list.size();
     try {
         InsertSorted(list, collected, options.capacity);
-    } catch (const EListInsert&) {
-        RemoveDuplicates(list, options.samePath);
+    } catch (const errors::EError& e) {
+        if (e.Code() == errors::TCode::ListInsert)
+            RemoveDuplicates(list, options.samePath);
         throw;
     }
     RemoveDuplicates(list, options.samePath);
@@ -276,22 +273,19 @@ TDropResult CollectDrop(
 
     QStringList notes;
     if (state.filesCut)
-        notes.append(
-            QStringLiteral("Only the first %1 files of this drop were added.").arg(state.maxFiles));
+        notes.append(framework::MessageText(
+            errors::TCode::DropFilesCut, {}, { QString::number(state.maxFiles) }));
     if (state.depthCut)
-        notes.append(QStringLiteral("Folders more than %1 levels below a dropped folder were "
-                                    "left out.")
-                         .arg(state.maxDepth));
+        notes.append(framework::MessageText(
+            errors::TCode::DropDepthCut, {}, { QString::number(state.maxDepth) }));
     if (!state.unreadable.isEmpty())
-        notes.append(QStringLiteral("%1 folder(s) could not be read and were left out, "
-                                    "the first: %2")
-                         .arg(state.unreadable.size())
-                         .arg(QDir::toNativeSeparators(state.unreadable.first())));
+        notes.append(framework::MessageText(errors::TCode::DropUnreadable,
+            QDir::toNativeSeparators(state.unreadable.first()),
+            { QString::number(state.unreadable.size()) }));
     if (!state.undecodable.isEmpty())
-        notes.append(QStringLiteral("%1 name(s) not valid in the system's encoding were left "
-                                    "out, the first: %2")
-                         .arg(state.undecodable.size())
-                         .arg(QDir::toNativeSeparators(state.undecodable.first())));
+        notes.append(framework::MessageText(errors::TCode::DropUndecodable,
+            QDir::toNativeSeparators(state.undecodable.first()),
+            { QString::number(state.undecodable.size()) }));
     result.notice = notes.join(QLatin1Char('\n'));
     return result;
 }

@@ -4,12 +4,13 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <utility>
 
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include "errors/errors.h"
 
 namespace parvula::app {
 
@@ -26,12 +27,6 @@ inline constexpr int MaxListEntries = 1000000;
 inline constexpr int faHidden = 0x02;
 inline constexpr int faSysFile = 0x04;
 inline constexpr int faDirectory = 0x10;
-
-// The list refused an entry.
-class EListInsert : public std::runtime_error {
-public:
-    EListInsert();
-};
 
 // The file name's extension (from its last ".", lower-cased A-Z, dots removed) is an element of
 // the comma list filter. A name without "." has the empty extension.
@@ -52,7 +47,8 @@ TSamePath FileSystemSamePath();
 
 // Inserts entries, in their order, each at its sorted place after the entries equal to it, as if
 // each were added to a sorted list box one by one. The list must already be sorted. At most
-// capacity entries are held: what does not fit is refused with EListInsert after the rest went in.
+// capacity entries are held: what does not fit is refused with the error ListInsert after the rest
+// went in.
 void InsertSorted(QStringList& list, const QStringList& entries, int capacity = MaxListEntries);
 
 // Of entries that name the same file the first one in the list stays. Returns how many went.
@@ -98,7 +94,7 @@ struct TDropOptions {
 // Adds dropped paths to a sorted list like a drop on the file list: a folder (links followed)
 // contributes its accepted files at every depth, any other path is taken when it is a regular
 // file, hidden or not, and passes the extension test (every file when filter is empty). Then the
-// duplicates go. Throws EListInsert when the list is full; the entries that fitted stay.
+// duplicates go. Throws the error ListInsert when the list is full; the entries that fitted stay.
 TDropResult CollectDrop(QStringList& list, const QStringList& paths, const QString& filter,
     const TDropOptions& options = {});
 

@@ -17,10 +17,10 @@ namespace {
             return false;
         try {
             platform::ReplaceFile(file->path, file->bytes);
-        } catch (const platform::EPublishError& e) {
-            const std::u8string target = file->path.u8string();
-            throw imaging::EImageError("Die Datei \"" + std::string(target.begin(), target.end())
-                + "\" kann nicht geschrieben werden: " + e.Reason().toStdString());
+        } catch (const errors::EError& e) {
+            // The platform's words for what went wrong, in the writers' own message.
+            throw errors::EError(errors::TCode::FileCannotWrite, errors::PathText(file->path),
+                { e.Details().empty() ? std::string() : e.Details().front() });
         }
         return true;
     }

@@ -4,6 +4,7 @@
 
 #include "app/BasUnit1_batch.h"
 #include "app/DragDrop1_collect.h"
+#include "framework/spz1_messages.h"
 #include "imaging/picstretch1.h"
 
 namespace parvula::cli {
@@ -15,9 +16,7 @@ namespace {
         bool ok = false;
         const int value = text.trimmed().toInt(&ok);
         if (!ok)
-            throw EUsageError(QStringLiteral("%1 needs a whole number, not \"%2\"")
-                                  .arg(option, text)
-                                  .toStdString());
+            throw framework::Error(errors::TCode::UsageNeedsNumber, {}, { option, text });
         return value;
     }
 
@@ -68,7 +67,7 @@ TCliOptions ParseArguments(const QStringList& arguments)
         }
         auto value = [&]() -> QString {
             if (i + 1 >= arguments.size())
-                throw EUsageError(QStringLiteral("%1 needs a value").arg(arg).toStdString());
+                throw framework::Error(errors::TCode::UsageNeedsValue, {}, { arg });
             return arguments.at(++i);
         };
         TSettingOverrides& o = options.overrides;
@@ -80,19 +79,18 @@ TCliOptions ParseArguments(const QStringList& arguments)
             const QString name = value();
             const int index = FilterIndexOf(name);
             if (index < 0)
-                throw EUsageError(QStringLiteral("Unknown filter \"%1\"").arg(name).toStdString());
+                throw framework::Error(errors::TCode::UsageUnknownFilter, {}, { name });
             o.filter = index;
         } else if (arg == QLatin1String("--format")) {
             const QString format = value().toLower();
             if (!app::OutputFormatItems().contains(format))
-                throw EUsageError(QStringLiteral("Unknown format \"%1\" (%2 or \"\")")
-                                      .arg(format, OutputFormatNames())
-                                      .toStdString());
+                throw framework::Error(
+                    errors::TCode::UsageUnknownFormat, {}, { format, OutputFormatNames() });
             o.format = format;
         } else if (arg == QLatin1String("--quality")) {
             const int quality = WholeNumber(arg, value());
             if (quality < 10 || quality > 100)
-                throw EUsageError("--quality takes 10 to 100");
+                throw errors::EError(errors::TCode::UsageQuality);
             o.quality = quality;
         } else if (arg == QLatin1String("--affix")) {
             o.affix = value();
@@ -110,13 +108,13 @@ TCliOptions ParseArguments(const QStringList& arguments)
         } else if (arg == QLatin1String("--profile")) {
             options.profile = value();
             if (options.profile.isEmpty())
-                throw EUsageError("--profile needs a name");
+                throw errors::EError(errors::TCode::UsageProfileName);
         } else if (arg == QLatin1String("--last")) {
             options.last = true;
         } else if (arg == QLatin1String("--jobs")) {
             options.jobs = WholeNumber(arg, value());
             if (options.jobs < 0)
-                throw EUsageError("--jobs takes 0 (one per core) or more");
+                throw errors::EError(errors::TCode::UsageJobs);
         } else if (arg == QLatin1String("--dry-run")) {
             options.dryRun = true;
         } else if (arg == QLatin1String("--quiet")) {
@@ -126,13 +124,13 @@ TCliOptions ParseArguments(const QStringList& arguments)
         } else if (arg == QLatin1String("--version")) {
             options.version = true;
         } else {
-            throw EUsageError(QStringLiteral("Unknown option %1").arg(arg).toStdString());
+            throw framework::Error(errors::TCode::UsageUnknownOption, {}, { arg });
         }
     }
     if (!options.profile.isEmpty() && options.last)
-        throw EUsageError("--profile and --last exclude each other");
+        throw errors::EError(errors::TCode::UsageProfileAndLast);
     if (options.paths.isEmpty() && !options.help && !options.version)
-        throw EUsageError("No image file or folder given");
+        throw errors::EError(errors::TCode::UsageNoPaths);
     return options;
 }
 

@@ -10,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_progress.h"
 #include "cli/cli_settings.h"
+#include "framework/spz1_messages.h"
 #include "platform/platform_fs.h"
 #include "platform/platform_signals.h"
 #include "platform/platform_version.h"
@@ -43,6 +44,13 @@ namespace {
         return s;
     }
 
+    // Usage errors end with status 2, every other failure with 1.
+    int ExitStatusOf(const std::exception& e)
+    {
+        const auto* error = dynamic_cast<const errors::EError*>(&e);
+        return error && errors::IsUsageError(error->Code()) ? kExitUsage : kExitFailed;
+    }
+
     QString ErrorText(const std::exception& e)
     {
         // The same "." rule as the window's error report.
@@ -59,11 +67,11 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
     TCliOptions options;
     try {
         options = ParseArguments(arguments);
-    } catch (const EUsageError& e) {
+    } catch (const std::exception& e) {
         err << "parvula-cli: " << e.what() << "\n"
-            << "Try 'parvula-cli --help'.\n";
+            << framework::MessageText(errors::TCode::CliTryHelp) << "\n";
         err.flush();
-        return kExitUsage;
+        return ExitStatusOf(e);
     }
     if (options.help) {
         out << UsageText()
@@ -83,16 +91,17 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
             settings = LoadStoredSettings(QStringLiteral("Profil_") + options.profile, true);
         else if (options.last)
             settings = LoadStoredSettings(QStringLiteral("df"), false);
-    } catch (const EUsageError& e) {
+    } catch (const std::exception& e) {
         err << "parvula-cli: " << e.what() << "\n";
-        return kExitUsage;
+        return ExitStatusOf(e);
     }
     settings = Apply(settings, options.overrides);
 
     QStringList dropped;
     for (const QString& path : options.paths) {
         if (!platform::EntryExists(path)) {
-            err << "parvula-cli: no such file or folder: " << path << "\n";
+            err << "parvula-cli: " << framework::MessageText(errors::TCode::UsageNoSuchPath, path)
+                << "\n";
             return kExitUsage;
         }
         dropped.append(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
@@ -105,13 +114,14 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
             err << result.notice << "\n";
     } catch (const std::exception& e) {
         err << ErrorText(e) << "\n";
-        return kExitFailed;
+        return ExitStatusOf(e);
     }
 
     // A stop request during the walk ends here, before any file is planned or written.
     if (const int stopped = platform::StopRequestStatus()) {
         if (!options.quiet)
-            out << "Created: 0\n";
+            out << framework::MessageText(errors::TCode::Created, {}, { QStringLiteral("0") })
+                << "\n";
         return stopped;
     }
 
@@ -131,10 +141,12 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
             }
         } catch (const std::exception& e) {
             err << ErrorText(e) << "\n";
-            return kExitFailed;
+            return ExitStatusOf(e);
         }
         if (!options.quiet)
-            out << "Created: 0 (dry run, " << planned.size() << " planned)\n";
+            out << framework::MessageText(
+                errors::TCode::CliDryRun, {}, { QString::number(planned.size()) })
+                << "\n";
         return platform::StopRequestStatus() ? platform::StopRequestStatus() : kExitOk;
     }
 
@@ -157,16 +169,19 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
     } catch (const std::exception& e) {
         progress.Finish();
         err << ErrorText(e) << "\n";
-        return kExitFailed;
+        return ExitStatusOf(e);
     }
     progress.Finish();
     const int stopped = platform::StopRequestStatus();
     if (stopped) {
-        err << "parvula-cli: stopped after " << created << " of " << entries.size() << " files\n";
+        err << framework::MessageText(errors::TCode::CliStopped, {},
+            { QString::number(created), QString::number(entries.size()) })
+            << "\n";
         err.flush();
     }
     if (!options.quiet)
-        out << "Created: " << created << "\n";
+        out << framework::MessageText(errors::TCode::Created, {}, { QString::number(created) })
+            << "\n";
     return stopped ? stopped : kExitOk;
 }
 

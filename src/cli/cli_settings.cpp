@@ -6,6 +6,7 @@
 #include "app/BasUnit1_batch.h"
 #include "cli/cli_options.h"
 #include "framework/spz1_ini.h"
+#include "framework/spz1_messages.h"
 #include "framework/spz1_text.h"
 
 namespace parvula::cli {
@@ -38,9 +39,8 @@ namespace {
 app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist)
 {
     if (mustExist && !SectionExists(section)) {
-        throw EUsageError(QStringLiteral("No section [%1] in %2")
-                              .arg(section, framework::SettingsFilePath())
-                              .toStdString());
+        throw framework::Error(
+            errors::TCode::UsageNoSection, framework::SettingsFilePath(), { section });
     }
     app::TBatchSettings s;
     // Spin fields: lenient numbers; the quality field keeps its range of 10 to 100.

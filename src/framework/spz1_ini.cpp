@@ -12,6 +12,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include "framework/spz1_messages.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_text.h"
 #include "platform/platform_folders.h"
@@ -19,11 +20,6 @@
 #include "platform/platform_publish.h"
 
 namespace parvula::framework {
-
-ESettingsError::ESettingsError(const QString& message)
-    : std::runtime_error(message.toStdString())
-{
-}
 
 namespace {
 
@@ -42,15 +38,14 @@ namespace {
         TEncoding encoding = TEncoding::Utf8;
     };
 
-    QString WriteErrorText(const QString& path)
+    errors::EError WriteError(const QString& path)
     {
-        return QStringLiteral("In %1 kann nicht geschrieben werden")
-            .arg(QDir::toNativeSeparators(path));
+        return Error(errors::TCode::SettingsCannotWrite, QDir::toNativeSeparators(path));
     }
 
-    QString ReadErrorText(const QString& path)
+    errors::EError ReadError(const QString& path)
     {
-        return QStringLiteral("%1 kann nicht gelesen werden").arg(QDir::toNativeSeparators(path));
+        return Error(errors::TCode::SettingsCannotRead, QDir::toNativeSeparators(path));
     }
 
     bool IsBlank(QChar c) { return c == u' ' || c == u'\t'; }
@@ -287,12 +282,12 @@ namespace {
 
         platform::TFileLock lock(path + QStringLiteral(".lock"));
         if (!lock.TryLock(kLockTimeoutMs))
-            throw ESettingsError(WriteErrorText(path));
+            throw WriteError(path);
 
         TIniText ini;
         // Writing over a file we could not read would lose its content.
         if (!LoadIni(path, ini))
-            throw ESettingsError(WriteErrorText(path));
+            throw WriteError(path);
         change(ini);
         const QByteArray bytes = Encode(ini);
 
@@ -303,8 +298,8 @@ namespace {
             platform::ReplaceFile(platform::ToPath(target),
                 std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                     static_cast<std::size_t>(bytes.size())));
-        } catch (const platform::EPublishError&) {
-            throw ESettingsError(WriteErrorText(path));
+        } catch (const errors::EError&) {
+            throw WriteError(path);
         }
     }
 
@@ -392,7 +387,7 @@ QStringList ReadSettingsLines(const QString& path)
 {
     TIniText ini;
     if (!LoadIni(path, ini))
-        throw ESettingsError(ReadErrorText(path));
+        throw ReadError(path);
     return ini.lines;
 }
 

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "framework/spz1_ini.h"
+#include "framework/spz1_messages.h"
 
 namespace parvula::framework {
 
@@ -25,8 +26,7 @@ namespace {
         bool ok = false;
         const int value = text.toInt(&ok, 10);
         if (!ok) {
-            throw ESettingsError(
-                QStringLiteral("'%1' ist kein gültiger ganzzahliger Wert für %2").arg(text, key));
+            throw Error(errors::TCode::NotAnInteger, {}, { text, key });
         }
         return value;
     }

@@ -2,7 +2,6 @@
 #include "imaging/imagefiles.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 
 #include "imaging/formats.h"
@@ -72,7 +71,7 @@ void TPicture::DrawOnto(TBitmap& target) const
     if (!m_graphic)
         return;
     if (target.BitsPerPixel() != 24 && target.BitsPerPixel() != 32)
-        throw EImageError("DrawOnto: the target must be a 24- or 32-bit bitmap");
+        throw EError(TCode::DrawTargetDepth);
     m_graphic->DrawOnto(target);
 }
 
@@ -80,16 +79,12 @@ void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) { m_graphic = std::
 
 namespace {
 
-    std::string PathText(const std::filesystem::path& path)
-    {
-        const std::u8string text = path.u8string();
-        return std::string(text.begin(), text.end());
-    }
+    using errors::PathText;
 
-    EImageError TooLargeError(const std::filesystem::path& path)
+    EError TooLargeError(const std::filesystem::path& path)
     {
-        return EImageError("Die Datei \"" + PathText(path) + "\" überschreitet die Grenze von "
-            + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
+        return EError(
+            TCode::FileTooLarge, PathText(path), { std::to_string(MaxFileBytes / (1024 * 1024)) });
     }
 
     TBytes ReadWholeFile(const std::filesystem::path& path)
@@ -97,15 +92,15 @@ namespace {
         std::error_code ec;
         const auto status = std::filesystem::status(path, ec);
         if (ec || !std::filesystem::exists(status))
-            throw EImageError("Die Datei \"" + PathText(path) + "\" wurde nicht gefunden");
+            throw EError(TCode::FileNotFound, PathText(path));
         if (!std::filesystem::is_regular_file(status))
-            throw EImageError("\"" + PathText(path) + "\" ist keine Datei");
+            throw EError(TCode::NotAFile, PathText(path));
         const std::uintmax_t size = std::filesystem::file_size(path, ec);
         if (!ec && size > MaxFileBytes)
             throw TooLargeError(path);
         std::ifstream in(path, std::ios::binary);
         if (!in)
-            throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht geöffnet werden");
+            throw EError(TCode::FileCannotOpen, PathText(path));
         // Straight into place in one read for the size the file has; then on in blocks, in case
         // it grows while we read it, stopping at the limit.
         TBytes bytes(ec ? 0 : static_cast<std::size_t>(size));
@@ -120,13 +115,14 @@ namespace {
                 throw TooLargeError(path);
         }
         if (in.bad())
-            throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht gelesen werden");
+            throw EError(TCode::FileCannotRead, PathText(path));
         return bytes;
     }
 
-    std::filesystem::path WithExtension(std::filesystem::path path, const char* extension)
+    // The path with the extension its format is written under (".jpeg" becomes ".jpg").
+    std::filesystem::path WithOutputExtension(std::filesystem::path path, TGraphicKind kind)
     {
-        path.replace_extension(extension);
+        path.replace_extension("." + std::string(FormatOfKind(kind)->outputName));
         return path;
     }
 
@@ -174,10 +170,7 @@ namespace {
         const std::string extension = ExtensionOf(path);
         if (const TFormat* format = FormatByExtension(extension))
             return *format;
-        char text[300];
-        std::snprintf(
-            text, sizeof text, "Unbekannte Bilddateierweiterung (.%s)", extension.c_str());
-        throw EImageError(text);
+        throw EError(TCode::UnknownExtension, errors::PathText(path), { extension });
     }
 
 } // namespace
@@ -211,7 +204,7 @@ std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)
 
 std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path)
 {
-    const std::filesystem::path target = WithExtension(path, ".bmp");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Bitmap);
     if (const TBitmap* bitmap = picture.Bitmap())
         return TEncodedFile { target, EncodeBmpBytes(*bitmap) };
     // The picture itself stays as it is; only the file holds the converted pixels.
@@ -225,7 +218,7 @@ std::optional<TEncodedFile> EncodeJpeg(
         return std::nullopt;
     if (quality < 1 || quality > 100)
         quality = 100;
-    const std::filesystem::path target = WithExtension(path, ".jpg");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Jpeg);
     if (picture.Kind() == TGraphicKind::Jpeg && quality == 100)
         return TEncodedFile { target, picture.Graphic()->EncodeSelf() };
     TBitmap& bitmap = EnsureBitmap(picture);
@@ -236,7 +229,7 @@ std::optional<TEncodedFile> EncodePng(TPicture& picture, const std::filesystem::
 {
     if (picture.Empty())
         return std::nullopt;
-    const std::filesystem::path target = WithExtension(path, ".png");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Png);
     if (picture.Kind() == TGraphicKind::Png)
         return TEncodedFile { target, picture.Graphic()->EncodeSelf() };
     return TEncodedFile { target, EncodePngBytes(EnsureBitmap(picture)) };
@@ -246,7 +239,7 @@ std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::
 {
     if (picture.Empty())
         return std::nullopt;
-    const std::filesystem::path target = WithExtension(path, ".gif");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Gif);
     // A PNG image converts like every other kind: transparency ends up on white.
     TBitmap& bitmap = EnsureBitmap(picture);
     if (!bitmap.IsPaletted())

@@ -6,19 +6,18 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "errors/errors.h"
 #include "imaging/imagefiles_bitmap.h"
 
 namespace parvula::imaging {
 
-// Every reader, writer and codec failure. The text is the one the user sees.
-class EImageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using errors::EError;
+using errors::TCode;
+// Every reader, writer and codec failure: the program's one error type.
+using EImageError = errors::EError;
 
 enum class TGraphicKind { Empty, Bitmap, Jpeg, Png, Gif, Icon };
 

@@ -19,7 +19,10 @@ namespace {
             | (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     }
 
-    [[noreturn]] void Fail(const std::string& text) { throw EImageError("ICO: " + text); }
+    [[noreturn]] void Fail(TCode code, std::vector<std::string> details = {})
+    {
+        throw EError(code, {}, std::move(details));
+    }
 
     class TIconGraphic final : public TGraphic {
     public:
@@ -102,15 +105,14 @@ std::unique_ptr<TGraphic> ReadIco(TSharedBytes shared)
     const std::span<const std::uint8_t> bytes = shared.view;
     if (bytes.size() < 6 || U16(bytes.data()) != 0
         || (U16(bytes.data() + 2) != 1 && U16(bytes.data() + 2) != 2))
-        Fail("keine Symboldatei");
+        Fail(TCode::IcoNotIcon);
     const std::uint32_t count = U16(bytes.data() + 4);
     if (count == 0)
-        Fail("die Datei enthält kein Bild");
+        Fail(TCode::IcoNoImage);
     if (count > static_cast<std::uint32_t>(MaxIconEntries))
-        Fail(std::to_string(count) + " Einträge überschreiten die Grenze von "
-            + std::to_string(MaxIconEntries));
+        Fail(TCode::IcoEntriesTooMany, { std::to_string(count), std::to_string(MaxIconEntries) });
     if (bytes.size() < 6 + 16ull * count)
-        Fail("das Verzeichnis ist unvollständig");
+        Fail(TCode::IcoDirectoryShort);
 
     // The image closest to 32 x 32; among equally close ones the one with the most colours
     // (this display shows true colour), then the first.
@@ -136,7 +138,7 @@ std::unique_ptr<TGraphic> ReadIco(TSharedBytes shared)
         }
     }
     if (best < 0)
-        Fail("kein Bild liegt vollständig in der Datei");
+        Fail(TCode::IcoNoCompleteImage);
 
     const std::uint8_t* entry = bytes.data() + 6 + 16 * best;
     const std::size_t size = U32(entry + 8);

@@ -52,7 +52,7 @@ namespace {
         ConvertPictureToBitmap(picture);
         TBitmap* bitmap = picture.Bitmap();
         if (bitmap == nullptr)
-            throw EImageError("MonoTint: the picture could not be converted to a bitmap");
+            throw EError(TCode::TintNoBitmap);
         bitmap->ConvertTo24();
         return *bitmap;
     }

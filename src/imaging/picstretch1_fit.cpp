@@ -44,7 +44,7 @@ namespace {
 TFilter FilterOfListIndex(int index)
 {
     if (index >= KernelCount)
-        throw EImageError("Unknown resampling filter " + std::to_string(index));
+        throw EError(TCode::UnknownFilter, {}, { std::to_string(index) });
     return index <= 0 ? TFilter::None : static_cast<TFilter>(index);
 }
 
@@ -109,9 +109,9 @@ void StretchNearest(const TBitmap& source, TBitmap& dest)
     if (dw == 0 || dh == 0)
         return;
     if (sw < 1 || sh < 1)
-        throw EImageError("Source bitmap too small");
+        throw EError(TCode::SourceBitmapTooSmall);
     if (source.BitsPerPixel() != 24 || dest.BitsPerPixel() != 24)
-        throw EImageError("StretchNearest: 24-bit bitmaps expected");
+        throw EError(TCode::StretchDepth);
     // Destination pixel i takes source pixel floor((2i + 1) * S / (2 * D)), the one under its
     // centre: whole rows and columns are dropped or repeated evenly and symmetrically, and the
     // index is always below S. 64-bit integers: no rounding question and no overflow.

@@ -24,16 +24,15 @@
 
 namespace parvula::platform {
 
-EPublishError::EPublishError(TPublishFailure failure, QString path, QString reason)
-    : std::runtime_error(
-        (reason.isEmpty() ? path : path + QStringLiteral(": ") + reason).toStdString())
-    , m_failure(failure)
-    , m_path(std::move(path))
-    , m_reason(std::move(reason))
-{
-}
-
 namespace {
+
+    using errors::EError;
+    using errors::TCode;
+
+    EError Failure(TCode code, const QString& path, const QString& reason)
+    {
+        return EError(code, path.toStdString(), { reason.toStdString() });
+    }
 
     QString SystemText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
@@ -66,7 +65,7 @@ namespace {
                 if (error != EEXIST)
                     break;
             }
-            throw EPublishError(TPublishFailure::CannotCreate,
+            throw Failure(TCode::CannotCreateIn,
                 folderText.isEmpty() ? QStringLiteral(".") : folderText, SystemText(error));
         }
         ~TTemporaryFile()
@@ -115,7 +114,7 @@ namespace {
     private:
         [[noreturn]] void Fail(const QString& target, int error)
         {
-            throw EPublishError(TPublishFailure::CannotWrite, target, SystemText(error));
+            throw Failure(TCode::CannotWriteOutput, target, SystemText(error));
         }
         int Close()
         {
@@ -151,12 +150,13 @@ QString PublishNewFile(const QString& folder, std::span<const std::uint8_t> byte
         case TPublishResult::NameTaken:
             do {
                 if (++number > last)
-                    throw EPublishError(TPublishFailure::NoFreeName, QString(), QString());
+                    throw EError(TCode::NoFreeName, candidate(first).toStdString(),
+                        { std::to_string(last) });
                 target = candidate(number);
             } while (EntryExists(target));
             break;
         case TPublishResult::Failed:
-            throw EPublishError(TPublishFailure::CannotWrite, target, error);
+            throw Failure(TCode::CannotWriteOutput, target, error);
         }
     }
 }
@@ -172,8 +172,7 @@ void ReplaceFile(const std::filesystem::path& path, std::span<const std::uint8_t
     // rename replaces the entry itself in one step, a link included.
     std::filesystem::rename(temporary.Path(), path, ec);
     if (ec)
-        throw EPublishError(
-            TPublishFailure::CannotWrite, Text(path), QString::fromStdString(ec.message()));
+        throw Failure(TCode::CannotWriteOutput, Text(path), QString::fromStdString(ec.message()));
     temporary.Named();
 }
 

@@ -8,45 +8,27 @@
 #include <filesystem>
 #include <functional>
 #include <span>
-#include <stdexcept>
 
 #include <QLockFile>
 #include <QString>
 
+#include "errors/errors.h"
+
 namespace parvula::platform {
-
-enum class TPublishFailure {
-    CannotCreate, // no temporary file could be made in the folder
-    CannotWrite, // writing, flushing or naming the file failed
-    NoFreeName, // every candidate name is taken
-};
-
-class EPublishError : public std::runtime_error {
-public:
-    EPublishError(TPublishFailure failure, QString path, QString reason);
-    TPublishFailure Failure() const { return m_failure; }
-    // The folder (CannotCreate) or the file (CannotWrite) concerned; empty for NoFreeName.
-    const QString& Path() const { return m_path; }
-    // The system's words for what went wrong; empty for NoFreeName.
-    const QString& Reason() const { return m_reason; }
-
-private:
-    TPublishFailure m_failure;
-    QString m_path;
-    QString m_reason;
-};
 
 // Publishes bytes as a new file under the first of candidate(first) ... candidate(last) that no
 // entry holds, a dangling link included, and returns that path. Never replaces anything: a name
 // taken between the test and the publication moves on to the next candidate. folder is where
-// the candidates lie: empty or ending in a separator. Throws EPublishError.
+// the candidates lie: empty or ending in a separator. Throws EError: CannotCreateIn (the folder),
+// CannotWriteOutput (the file) with the system's words as detail, or NoFreeName (the first
+// candidate, with last as detail).
 QString PublishNewFile(const QString& folder, std::span<const std::uint8_t> bytes,
     const std::function<QString(int)>& candidate, int first, int last);
 
 // Replaces the file at path with bytes in one step: a reader sees the old file or the new one.
 // An entry under the name is replaced, a link included (it is not written through); a file
 // replaced keeps its permissions. The bytes are on the disk before the name is given.
-// Throws EPublishError.
+// Throws EError as PublishNewFile does.
 void ReplaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
 // Held while one process rewrites a file that another may rewrite too (a lock file beside it).
