@@ -12,17 +12,17 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "app/picture_save.h"
 #include "app_ui/app_ui_support.h"
 #include "app/BasUnit1_batch.h"
-#include "app/DragDrop1.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
-#include "webinfo/webinfo1.h"
+#include "webinfo/ui/webinfo1.h"
 
 using namespace parvula;
 using namespace parvula::app;

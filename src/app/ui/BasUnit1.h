@@ -5,7 +5,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 
 class QCheckBox;
 class QComboBox;

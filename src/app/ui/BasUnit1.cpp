@@ -1,6 +1,6 @@
 // TForm1, the main window (settings panel, tool bar, the file list's panel), and the start-up
 // steps that create the program's windows.
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 
 #include <memory>
 
@@ -18,18 +18,18 @@
 #include <QVBoxLayout>
 
 #include "app/BasUnit1_batch.h"
-#include "app/BasUnit1_progress.h"
-#include "app/DragDrop1.h"
-#include "colour/ColorForm1.h"
-#include "framework/spz1_binding.h"
+#include "app/ui/BasUnit1_progress.h"
+#include "app/ui/DragDrop1.h"
+#include "colour/ui/ColorForm1.h"
+#include "framework/ui/spz1_binding.h"
 #include "framework/spz1_messages.h"
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
-#include "framework/spz1_ui_spinedit.h"
-#include "framework/spz1_winpos.h"
-#include "platform/platform_ui.h"
-#include "webinfo/links.h"
-#include "webinfo/webinfo1.h"
+#include "framework/ui/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_winpos.h"
+#include "platform/ui/platform_ui.h"
+#include "webinfo/ui/links.h"
+#include "webinfo/ui/webinfo1.h"
 
 // The pictures are compiled into a static library, whose resource initialiser the linker would
 // drop: it has to be named. Q_INIT_RESOURCE must be used outside any namespace.
