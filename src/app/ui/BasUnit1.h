@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QString>
+#include <QList>
+#include <QPointer>
 #include <QWidget>
 
 #include "framework/ui/spz1_binding.h"
@@ -118,6 +120,8 @@ private:
     void Guarded(void (TForm1::*handler)());
 
     bool m_shown = false;
+    // The controls that folding the settings panel hid, shown again when it unfolds.
+    QList<QPointer<QWidget>> m_folded;
 };
 
 // The main window, alive from start-up to the end of the program.
