@@ -8,10 +8,10 @@
 namespace parvula::framework {
 
 bool InCommaList(const QString& item, const QString& list, bool ignoreCase);
-QString ReplaceAll(const QString& text, const QString& pattern, const QString& replacement,
-    bool ignoreCase);
-void ReplaceAllInPlace(QString& text, const QString& pattern, const QString& replacement,
-    bool ignoreCase);
+QString ReplaceAll(
+    const QString& text, const QString& pattern, const QString& replacement, bool ignoreCase);
+void ReplaceAllInPlace(
+    QString& text, const QString& pattern, const QString& replacement, bool ignoreCase);
 QString GuessSeparator(const QString& text);
 QString TakeField(QString& text, const QString& separator);
 QString FieldAt(const QString& text, const QString& separator, int n);
