@@ -2,14 +2,15 @@
 # Builds the libFuzzer targets in build-fuzz (clang, AddressSanitizer and UBSan) and runs each for
 # a given time, one process on one core, seeded with the shared corpus and the test fixtures.
 # Usage: fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]   (default 60 s, every target)
-# Findings land in build-fuzz/fuzz/artifacts/<target>/; the summary line of each run is printed.
+# Findings land in build-fuzz/fuzz/artifacts/<target>/; the summary line of each run is printed,
+# and the exit status is 1 when any target found something.
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SECONDS_PER_TARGET=${1:-60}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
+TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
 CORPORA=${PARVULA_CORPORA_DIR:-$ROOT/../shared/corpora}
 LOCK=/tmp/parvula-build.lock
 
@@ -21,6 +22,7 @@ fi
 flock "$LOCK" cmake --build "$BUILD" -j2 --target $TARGETS
 
 WORK=$ROOT/$BUILD/fuzz
+findings=0
 for target in $TARGETS; do
   format=${target#fuzz_}
   corpus=$WORK/corpus/$target
@@ -42,6 +44,19 @@ for target in $TARGETS; do
       find "$ROOT/tests/data" -name "*.$ext" -exec cp {} "$fixtures/" \; 2>/dev/null || true
       seeds="$seeds $fixtures"
       ;;
+    thumbnail)
+      # Every picture of every format: the target tries each reader on each input.
+      maxlen=65536
+      for kind in valid fuzz-seeds; do
+        for d in "$CORPORA/$kind"/*; do
+          [ -d "$d" ] && seeds="$seeds $d"
+        done
+      done
+      mkdir -p "$WORK/fixtures/thumbnail"
+      cp "$ROOT"/tests/data/*.* "$WORK/fixtures/thumbnail/" 2>/dev/null || true
+      rm -f "$WORK/fixtures/thumbnail/"*.md
+      seeds="$seeds $WORK/fixtures/thumbnail"
+      ;;
     ini)
       mkdir -p "$WORK/fixtures/ini"
       printf '[parvula]\r\nWidth=120\r\n[Profile one]\r\nPrefix=tn_\r\n' >"$WORK/fixtures/ini/plain.ini"
@@ -56,7 +71,11 @@ for target in $TARGETS; do
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$ROOT/$BUILD/bin/$target" -max_total_time="$SECONDS_PER_TARGET" -timeout=25 \
       -rss_limit_mb=3072 -max_len=$maxlen -print_final_stats=1 \
-      -artifact_prefix="$artifacts/" "$corpus" $seeds >"$log" 2>&1) || echo "   FINDING: see $log"
+      -artifact_prefix="$artifacts/" "$corpus" $seeds >"$log" 2>&1) || {
+    echo "   FINDING: see $log"
+    findings=$((findings + 1))
+  }
   grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)' "$log" | tail -2 | sed 's/^/   /'
   grep -E '^stat::number_of_executed_units' "$log" | sed 's/^/   /'
 done
+[ "$findings" -eq 0 ]
