@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -434,8 +435,18 @@ void ApplyVisualStyle(const QString& name)
         framework::ShowErrorReport(QStringLiteral("Stil '%1' nicht gefunden").arg(name));
 }
 
+QIcon ProgramIcon()
+{
+    InitPictures();
+    QIcon icon;
+    for (int size : { 16, 24, 32, 48, 64, 128, 256 })
+        icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/parvula.png").arg(size));
+    return icon;
+}
+
 void CreateWindows()
 {
+    QApplication::setWindowIcon(ProgramIcon());
     Form1 = new TForm1;
     DragDropForm = new TDragDropForm;
     webinfo::WebInfo = new webinfo::TWebInfo;

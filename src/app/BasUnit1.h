@@ -2,6 +2,7 @@
 // steps that create the program's windows.
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
@@ -123,8 +124,11 @@ extern TForm1* Form1;
 
 // Start-up step: applies the visual style; a missing one gives the error box and the plain look.
 void ApplyVisualStyle(const QString& name);
+// The program's icon from the resources, in the sizes of the desktop's icon theme.
+QIcon ProgramIcon();
 // Start-up step: creates the windows in their order (main window, file list, information panel,
-// colour picker). DestroyWindows ends them in the opposite order.
+// colour picker), every one with the program's icon. DestroyWindows ends them in the opposite
+// order.
 void CreateWindows();
 void DestroyWindows();
 
