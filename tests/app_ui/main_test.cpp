@@ -36,7 +36,9 @@ protected:
         m_home = m_dir.filePath(QStringLiteral("home"));
         m_runtime = m_dir.filePath(QStringLiteral("runtime"));
         m_pictures = m_dir.filePath(QStringLiteral("pictures"));
-        ASSERT_TRUE(QDir().mkpath(m_home));
+        // With its document folder present the window makes it the current folder at start-up,
+        // after it has read the relative paths against the folder it was started in.
+        ASSERT_TRUE(QDir().mkpath(m_home + QStringLiteral("/Documents/Parvula")));
         ASSERT_TRUE(QDir().mkpath(m_runtime));
         // Qt refuses a runtime folder that others can read.
         ASSERT_TRUE(QFile::setPermissions(
