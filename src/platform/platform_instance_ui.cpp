@@ -31,25 +31,25 @@ namespace {
         return frame;
     }
 
-    // The payload of the first whole frame in buffer, which then loses that frame; false while
-    // the frame is incomplete. A length beyond the limit sets tooLong.
-    bool TakeFrame(QByteArray& buffer, QByteArray& payload, bool& tooLong)
+    // The payload of the next whole frame waiting in socket; false while it is incomplete (its
+    // bytes stay in the socket). A length beyond the limit marks the frame bad.
+    bool ReadFrame(QLocalSocket& socket, QByteArray& payload, bool& bad)
     {
-        tooLong = false;
-        if (buffer.size() < 4)
+        bad = false;
+        if (socket.bytesAvailable() < 4)
             return false;
-        QDataStream in(buffer);
-        in.setVersion(kStreamVersion);
+        QDataStream head(socket.peek(4));
+        head.setVersion(kStreamVersion);
         quint32 size = 0;
-        in >> size;
+        head >> size;
         if (size > kMaxPayload) {
-            tooLong = true;
+            bad = true;
             return false;
         }
-        if (buffer.size() - 4 < qsizetype(size))
+        if (socket.bytesAvailable() < 4 + qint64(size))
             return false;
-        payload = buffer.mid(4, size);
-        buffer.remove(0, 4 + qsizetype(size));
+        socket.skip(4);
+        payload = socket.read(size);
         return true;
     }
 
@@ -91,20 +91,11 @@ namespace {
                                                                       : TAskResult::NoServer;
         }
 
-        QByteArray buffer;
         QByteArray reply;
-        bool tooLong = false;
-        for (;;) {
-            buffer.append(socket.readAll());
-            if (TakeFrame(buffer, reply, tooLong))
-                break;
-            if (tooLong || clock.elapsed() >= timeoutMs || !socket.waitForReadyRead(remaining())) {
-                // Whatever arrived before the other side closed still counts.
-                buffer.append(socket.readAll());
-                if (!tooLong && TakeFrame(buffer, reply, tooLong))
-                    break;
+        bool bad = false;
+        while (!ReadFrame(socket, reply, bad)) {
+            if (bad || !socket.waitForReadyRead(remaining()))
                 return TAskResult::Unanswered;
-            }
         }
         QDataStream in(reply);
         in.setVersion(kStreamVersion);
@@ -191,21 +182,13 @@ void TSingleInstance::Accept()
 
 void TSingleInstance::Read(QLocalSocket* socket)
 {
-    // The bytes of an incomplete frame wait in the socket until the whole frame is there.
-    if (socket->bytesAvailable() < 4)
-        return;
-    QDataStream head(socket->peek(4));
-    head.setVersion(kStreamVersion);
-    quint32 size = 0;
-    head >> size;
-    if (size > kMaxPayload) {
-        socket->abort();
+    QByteArray payload;
+    bool bad = false;
+    if (!ReadFrame(*socket, payload, bad)) {
+        if (bad)
+            socket->abort();
         return;
     }
-    if (socket->bytesAvailable() < 4 + qint64(size))
-        return;
-    socket->skip(4);
-    const QByteArray payload = socket->read(size);
 
     QDataStream in(payload);
     in.setVersion(kStreamVersion);

@@ -151,6 +151,32 @@ TEST_F(WindowBinary, ASecondStartHandsItsPathsToTheFirstAndEnds)
     EXPECT_EQ(first->state(), QProcess::Running);
 }
 
+TEST_F(WindowBinary, StartsAtTheSameMomentMakeOneWindowWithAllTheirPaths)
+{
+    std::vector<QProcess*> starts;
+    for (const char* name : { "a.jpg", "other/d.bmp", "other/e.ico" })
+        starts.push_back(Start({ Picture(name) }, m_pictures));
+    // Two of them hand their paths over and end.
+    QProcess* window = nullptr;
+    QDeadlineTimer deadline(30000);
+    for (;;) {
+        int running = 0;
+        for (QProcess* start : starts) {
+            start->waitForFinished(10);
+            if (start->state() == QProcess::Running) {
+                ++running;
+                window = start;
+            }
+        }
+        if (running <= 1 || deadline.hasExpired()) {
+            ASSERT_EQ(running, 1);
+            break;
+        }
+    }
+    const QStringList expected { Picture("a.jpg"), Picture("other/d.bmp"), Picture("other/e.ico") };
+    EXPECT_EQ(WaitForEntries(expected, window), expected);
+}
+
 TEST_F(WindowBinary, ASocketLeftByAKilledWindowDoesNotBlockTheNextStart)
 {
     QProcess* crashed = Start({ Picture("a.jpg") }, m_pictures);
