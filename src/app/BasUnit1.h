@@ -4,6 +4,8 @@
 
 #include <QIcon>
 #include <QString>
+#include <QList>
+#include <QPointer>
 #include <QWidget>
 
 class QCheckBox;
@@ -117,6 +119,8 @@ private:
     void Guarded(void (TForm1::*handler)());
 
     bool m_shown = false;
+    // The controls that folding the settings panel hid, shown again when it unfolds.
+    QList<QPointer<QWidget>> m_folded;
 };
 
 // The main window, alive from start-up to the end of the program.
