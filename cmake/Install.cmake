@@ -72,6 +72,22 @@ foreach(_size 16 24 32 48 64 128 256)
 endforeach()
 install(FILES ${_icons}/parvula.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# ---- File managers: "Make thumbnails with Parvula" on the selected files and folders. ---------
+# Dolphin reads service menus from kio/servicemenus, Thunar offers the drop-in files of its
+# sendto folder under "Send To", and Nautilus runs the extensions of nautilus-python (when that
+# is installed). Per-user script folders are left to the user.
+set(_actions ${PARVULA_PACKAGING_SOURCE_DIR}/file-manager)
+configure_file(${_actions}/dolphin-servicemenu.desktop.in
+  ${PARVULA_PACKAGING_BUILD_DIR}/dolphin/parvula-make-thumbnails.desktop @ONLY)
+configure_file(${_actions}/thunar-sendto.desktop.in
+  ${PARVULA_PACKAGING_BUILD_DIR}/thunar/parvula-make-thumbnails.desktop @ONLY)
+install(FILES ${PARVULA_PACKAGING_BUILD_DIR}/dolphin/parvula-make-thumbnails.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/kio/servicemenus)
+install(FILES ${PARVULA_PACKAGING_BUILD_DIR}/thunar/parvula-make-thumbnails.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/Thunar/sendto)
+install(FILES ${_actions}/nautilus-parvula.py
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/nautilus-python/extensions RENAME parvula.py)
+
 # ---- The Debian package: build/parvula_<version>_<arch>.deb ----------------------------------
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME parvula)
@@ -86,6 +102,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PARVULA_HOMEPAGE_URL}")
 # The libraries the binaries link, found by dpkg-shlibdeps, with the versions they need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The context-menu entry of Nautilus runs only with its Python extension host.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus")
 # The long description below the summary; CPack indents it and marks the empty line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Parvula fits every picture of a list of files and folders into a size box
 with one of eight exact resampling filters and writes it beside its source as BMP, JPEG, PNG or

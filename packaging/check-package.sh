@@ -42,7 +42,10 @@ expected=$(
   printf '%s\n' /usr/bin/parvula /usr/bin/parvula-cli \
     /usr/share/applications/parvula.desktop "/usr/share/metainfo/$appstream_id.metainfo.xml" \
     /usr/share/man/man1/parvula.1.gz /usr/share/man/man1/parvula-cli.1.gz \
-    /usr/share/icons/hicolor/scalable/apps/parvula.svg
+    /usr/share/icons/hicolor/scalable/apps/parvula.svg \
+    /usr/share/kio/servicemenus/parvula-make-thumbnails.desktop \
+    /usr/share/Thunar/sendto/parvula-make-thumbnails.desktop \
+    /usr/share/nautilus-python/extensions/parvula.py
   for size in 16 24 32 48 64 128 256; do
     echo "/usr/share/icons/hicolor/${size}x${size}/apps/parvula.png"
   done | sort
@@ -94,6 +97,18 @@ desktop-file-validate /usr/share/applications/parvula.desktop
 [ -z "$(desktop-file-validate /usr/share/applications/parvula.desktop)" ] \
   || fail "desktop-file-validate has remarks"
 appstreamcli validate --no-net "/usr/share/metainfo/$appstream_id.metainfo.xml"
+# The file managers' entries open the window with the selection; Thunar's is a desktop entry.
+[ -z "$(desktop-file-validate /usr/share/Thunar/sendto/parvula-make-thumbnails.desktop)" ] \
+  || fail "desktop-file-validate has remarks on Thunar's entry"
+for f in /usr/share/kio/servicemenus/parvula-make-thumbnails.desktop \
+  /usr/share/Thunar/sendto/parvula-make-thumbnails.desktop; do
+  grep -qx 'Exec=parvula -- %F' "$f" || fail "$f does not open the window with the selection"
+  grep -q 'image/jpeg;.*inode/directory;' "$f" || fail "$f does not offer pictures and folders"
+done
+if command -v python3 >/dev/null; then
+  python3 -c 'import ast, sys; ast.parse(open(sys.argv[1]).read())' \
+    /usr/share/nautilus-python/extensions/parvula.py || fail "the Nautilus extension is no Python"
+fi
 [ "$(man -w parvula-cli)" = /usr/share/man/man1/parvula-cli.1.gz ] || fail "man -w parvula-cli"
 MANWIDTH=80 man -P cat parvula-cli 2>/dev/null | tee "$work/man.txt" | sed -n '1,8p'
 grep -q 'parvula-cli - make thumbnails' "$work/man.txt" || fail "man parvula-cli shows no page"
