@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -201,6 +203,15 @@ void TForm1::CreateControls()
     lbHome->setCursor(Qt::PointingHandCursor);
     lbHome->installEventFilter(this);
 
+    // The output folder sits in the free room of the third row, between the homepage link and
+    // the version; empty means beside the sources.
+    edOutDir = Place<QLineEdit>(PanelT, "edOutDir", 168, 104, 92, 21);
+    edOutDir->setPlaceholderText(QStringLiteral("output folder"));
+    edOutDir->setToolTip(QStringLiteral(
+        "output folder: empty = beside each source;\nthe tree of a dropped folder is kept in it"));
+    btOutDir
+        = PictureButton(PanelT, "btOutDir", ":/btOpen.png", 262, 103, "choose the output folder");
+
     // Right-aligned in a box whose right edge stays at 485, whatever the version's length.
     lbVersion = Place<QLabel>(PanelT, "lbVersion", 285, 108, 200, 13);
     lbVersion->setText(QStringLiteral("v."));
@@ -247,7 +258,8 @@ void TForm1::CreateControls()
     QWidget::setTabOrder(edUseMono, edMono);
     QWidget::setTabOrder(edMono, edAutoRotate);
     QWidget::setTabOrder(edAutoRotate, edShrinkOnly);
-    QWidget::setTabOrder(edShrinkOnly, Button1);
+    QWidget::setTabOrder(edShrinkOnly, edOutDir);
+    QWidget::setTabOrder(edOutDir, Button1);
 }
 
 void TForm1::ConnectHandlers()
@@ -262,6 +274,7 @@ void TForm1::ConnectHandlers()
     on(btOpen, &TForm1::btOpenClick);
     on(btSave, &TForm1::btSaveClick);
     on(btDel, &TForm1::btDelClick);
+    on(btOutDir, &TForm1::btOutDirClick);
     for (QToolButton* button : { btExec, btExecSel }) {
         connect(button, &QAbstractButton::clicked, this,
             [this, button] { framework::RunGuarded([&] { btAction(button); }); });
@@ -311,6 +324,15 @@ void TForm1::btExpandClick()
     PanelT->setFixedHeight(PanelT->minimumHeight() == collapsed ? ExpandedHeight() : collapsed);
 }
 
+void TForm1::btOutDirClick()
+{
+    const QString start = OutputFolderOf(edOutDir->text(), QDir::homePath());
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Output folder"), start.isEmpty() ? QDir::homePath() : start);
+    if (!chosen.isEmpty())
+        edOutDir->setText(QDir::toNativeSeparators(chosen));
+}
+
 void TForm1::btClearClick()
 {
     if (DragDropForm)
@@ -340,6 +362,7 @@ TBatchSettings TForm1::ReadBatchSettings() const
     s.mono = edMono->text();
     s.upright = edAutoRotate->isChecked();
     s.shrinkOnly = edShrinkOnly->isChecked();
+    s.outputDir = OutputFolderOf(edOutDir->text(), QDir::homePath());
     return s;
 }
 
@@ -355,6 +378,8 @@ void TForm1::btAction(QObject* sender)
         }
     }
     TBatchRun run([this] { return ReadBatchSettings(); });
+    if (DragDropForm)
+        run.SetDroppedWith(DragDropForm->DroppedWith());
     const int total = static_cast<int>(entries.size());
     // Deleted on every way out, an error included, so the error box never sits behind it.
     std::unique_ptr<TProgressForm> progress;

@@ -61,6 +61,9 @@ public:
     // Third row.
     QLabel* lbHome;
     QLabel* lbVersion;
+    // The output folder (empty: beside the sources) and its folder picker.
+    QLineEdit* edOutDir;
+    QToolButton* btOutDir;
     // Tool bar, caption bar and the lower panel with its invisible helpers.
     QToolBar* ToolBar1;
     QToolButton* btCopy;
@@ -83,6 +86,7 @@ public:
     void FormClose();
     void btExpandClick();
     void btClearClick();
+    void btOutDirClick();
     void btCopyClick();
     // The batch run over all entries (btExec) or the selected ones (btExecSel). A run of more
     // than a few files shows the modal progress window, whose Cancel ends it after the file in
@@ -95,7 +99,7 @@ public:
     void lbHomeClick();
     void Image2Click();
 
-    // Profiles: the ten settings controls loaded from (mode 0) or saved to (mode 1) a section.
+    // Profiles: the eleven settings controls loaded from (mode 0) or saved to (mode 1) a section.
     void BindSettings(const QString& section, framework::TBindMode mode);
     void RefreshProfiles();
     void btOpenClick();
