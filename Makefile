@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 PACKAGES   := build-essential cmake ninja-build qt6-base-dev libjpeg-dev libpng-dev libgif-dev \
-              zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+              zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox x11-utils
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test test-sanitize clean
@@ -27,8 +27,9 @@ build: configure
 run: build
 	$(BUILD)/bin/parvula
 
+# The widget tests run on a real X server with a window manager where one can be started.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(BUILD) && $(CURDIR)/tests/with_display.sh ctest --output-on-failure -j $(JOBS) --timeout 300
 
 # The non-widget tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps

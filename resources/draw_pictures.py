@@ -56,3 +56,11 @@ for y in range(11,21):
     c.rect(int(round(16-half)), y, int(round(16+half))-1, y, LIGHT)
 c.disc(52,14,9,GOLD); c.disc(52,14,6,(0xf5,0xd0,0x70,255)); c.rect(51,9,53,19,(0x8a,0x60,0x10,255))
 png(os.path.join(out,'donate.png'),72,29,c.px)
+# The spin fields' arrows, 7 x 4, light for use and grey for a step that is not possible.
+for name, colour in (('arrowUp', LIGHT), ('arrowUpOff', GREY)):
+    c = Canvas(7,4)
+    for y in range(4): c.rect(3-y, y, 3+y, y, colour)
+    png(os.path.join(out, name + '.png'), 7, 4, c.px)
+    c = Canvas(7,4)
+    for y in range(4): c.rect(y, y, 6-y, y, colour)
+    png(os.path.join(out, name.replace('Up', 'Down') + '.png'), 7, 4, c.px)

@@ -2,9 +2,9 @@
 // windows in their order, the message loop.
 #include <QApplication>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "framework/spz1_paths.h"
-#include "platform/platform_ui.h"
+#include "platform/ui/platform_ui.h"
 
 int main(int argc, char** argv)
 {

@@ -2,6 +2,7 @@
 #include "colour/ColorForm1_codes.h"
 
 #include <array>
+#include <cmath>
 
 #include "framework/spz1_text.h"
 
@@ -197,6 +198,21 @@ TAlphaColor TColorToAlphaColor(TColor c)
 {
     const auto u = static_cast<quint32>(c);
     return 0xFF000000u | ((u & 0xFFu) << 16) | (u & 0xFF00u) | ((u >> 16) & 0xFFu);
+}
+
+TAlphaColor CaptionTextOn(TAlphaColor c)
+{
+    // sRGB channels made linear, then weighed by the eye's sensitivity; contrast ratios
+    // (L1 + 0.05) / (L2 + 0.05) against black and white decide.
+    const auto linear = [](quint32 channel) {
+        const double v = double(channel & 0xFFu) / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    const double luminance
+        = 0.2126 * linear(c >> 16) + 0.7152 * linear(c >> 8) + 0.0722 * linear(c);
+    const double onBlack = (luminance + 0.05) / 0.05;
+    const double onWhite = 1.05 / (luminance + 0.05);
+    return onBlack >= onWhite ? 0xFF000000u : 0xFFFFFFFFu;
 }
 
 std::span<const TNamedColor> NamedColors() { return kNamedColors; }

@@ -30,6 +30,10 @@ TColor HTMLToTColor(const QString& t);
 TColor AlphaColorToTColor(TAlphaColor c);
 TAlphaColor TColorToAlphaColor(TColor c);
 
+// Black or white, whichever stands out more against c (by relative luminance, alpha ignored):
+// text in that colour stays readable on every colour c can be.
+TAlphaColor CaptionTextOn(TAlphaColor c);
+
 // The 147 extended colour keywords in alphabetical order, then "Null" (transparent black).
 std::span<const TNamedColor> NamedColors();
 

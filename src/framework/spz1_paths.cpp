@@ -1,6 +1,8 @@
 // Process-wide framework values, the data folders with the portable switch, and ExpandPath.
 #include "framework/spz1_paths.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 #include <QLocale>
 
@@ -217,12 +219,18 @@ QString ExpandPath(const QString& name, const QString& base)
     if (b.isEmpty() || b == u"#p")
         b = ExeFolder;
 
-    // A base whose last component holds a "." names a file: its folder is the base. A "." as the
-    // very first character (a relative "./") does not count, nor does any base that climbs.
-    const qsizetype firstDot = b.indexOf(u'.');
-    if (!b.contains(QStringLiteral("..")) && firstDot > 0
+    // A base whose last component holds a "." names a file: its folder is the base. Only a
+    // first "." past the third character counts (the room of a drive's "C:/"), and no base that
+    // climbs.
+    const qsizetype firstDot = b.indexOf(u'.') + 1; // 1-based, 0 when there is none
+    if (!b.contains(QStringLiteral("..")) && firstDot > 3
         && LastPosText(QStringLiteral("."), b) > LastPosText(QStringLiteral("/"), b)) {
+#ifdef Q_OS_WIN
+        // "C:x.txt" names a file in the drive's current folder: the folder part ends at ":".
+        b = b.left(std::max(b.lastIndexOf(kSep), b.lastIndexOf(u':')) + 1);
+#else
         b = b.left(b.lastIndexOf(kSep) + 1);
+#endif
     }
     b = WithSeparator(b);
 

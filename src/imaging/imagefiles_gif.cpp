@@ -18,12 +18,55 @@ namespace {
 
     constexpr int GraphicControlCode = 0xF9;
 
+    // giflib's own texts are English and terse; the user reads ours.
+    const char* GifErrorText(int code)
+    {
+        switch (code) {
+        case E_GIF_ERR_OPEN_FAILED:
+        case D_GIF_ERR_OPEN_FAILED:
+            return "die Datei kann nicht geöffnet werden";
+        case E_GIF_ERR_WRITE_FAILED:
+        case E_GIF_ERR_DISK_IS_FULL:
+            return "Schreibfehler";
+        case E_GIF_ERR_HAS_SCRN_DSCR:
+        case E_GIF_ERR_HAS_IMAG_DSCR:
+        case E_GIF_ERR_NOT_WRITEABLE:
+            return "ungültige Reihenfolge beim Schreiben";
+        case E_GIF_ERR_NO_COLOR_MAP:
+        case D_GIF_ERR_NO_COLOR_MAP:
+            return "keine Farbtabelle";
+        case E_GIF_ERR_DATA_TOO_BIG:
+        case D_GIF_ERR_DATA_TOO_BIG:
+            return "mehr Bilddaten als das Bild groß ist";
+        case E_GIF_ERR_NOT_ENOUGH_MEM:
+        case D_GIF_ERR_NOT_ENOUGH_MEM:
+            return "nicht genug Speicher";
+        case E_GIF_ERR_CLOSE_FAILED:
+        case D_GIF_ERR_CLOSE_FAILED:
+            return "die Datei kann nicht abgeschlossen werden";
+        case D_GIF_ERR_READ_FAILED:
+        case D_GIF_ERR_EOF_TOO_SOON:
+            return "die Datei endet vorzeitig";
+        case D_GIF_ERR_NOT_GIF_FILE:
+            return "keine GIF-Datei";
+        case D_GIF_ERR_NO_SCRN_DSCR:
+            return "die Bildschirmbeschreibung fehlt";
+        case D_GIF_ERR_NO_IMAG_DSCR:
+            return "die Bildbeschreibung fehlt";
+        case D_GIF_ERR_WRONG_RECORD:
+            return "unbekannter Datensatz";
+        case D_GIF_ERR_NOT_READABLE:
+            return "die Datei ist nicht lesbar";
+        case D_GIF_ERR_IMAGE_DEFECT:
+            return "die Bilddaten sind beschädigt";
+        default:
+            return "unbekannter Fehler";
+        }
+    }
+
     [[noreturn]] void FailGif(int code)
     {
-        const char* text = GifErrorString(code);
-        if (!text)
-            throw EError(TCode::GifUnknownError);
-        throw EError(TCode::GifLibrary, {}, { text });
+        throw EError(TCode::GifLibrary, {}, { GifErrorText(code) });
     }
 
     struct TGifSource {
@@ -139,11 +182,12 @@ namespace {
             Check(EGifPutExtensionTrailer(m_gif));
         }
 
-        void Frame(const TFrame& frame)
+        // colours: the frame's local table, or another one to write in its place.
+        void Frame(const TFrame& frame, const std::vector<GifColorType>& colours)
         {
             for (const TExtension& extension : frame.extensions)
                 Extension(extension);
-            const TColourMap map = MakeMap(frame.colours);
+            const TColourMap map = MakeMap(colours);
             // giflib forgets, without freeing, the previous frame's local table when a frame
             // has none; free it first.
             if (!map && m_gif->Image.ColorMap) {
@@ -239,8 +283,12 @@ namespace {
                 extensions = extensions || !frame.extensions.empty();
             TGifWriter writer(extensions);
             writer.Screen(m_width, m_height, m_colourResolution, m_background, m_aspect, m_colours);
+            // A file may have neither a global nor a local table (its pixels then draw nothing),
+            // but giflib writes no frame without one: such a frame gets the smallest table.
+            static const std::vector<GifColorType> blackWhite { { 0, 0, 0 }, { 255, 255, 255 } };
             for (const TFrame& frame : m_frames)
-                writer.Frame(frame);
+                writer.Frame(
+                    frame, frame.colours.empty() && m_colours.empty() ? blackWhite : frame.colours);
             for (const TExtension& extension : m_trailing)
                 writer.Extension(extension);
             return writer.Finish();
@@ -426,7 +474,7 @@ TBytes EncodeGifBytes(const TBitmap& bitmap)
 
     TGifWriter writer(!frame.extensions.empty());
     writer.Screen(frame.width, frame.height, 8, 0, 0, {});
-    writer.Frame(frame);
+    writer.Frame(frame, frame.colours);
     return writer.Finish();
 }
 

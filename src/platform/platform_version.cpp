@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include "buildinfo.h"
+#include "platform/platform_buildstamp.h"
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -37,7 +38,8 @@ namespace {
         const std::size_t version = std::char_traits<char>::length(buildinfo::kVersion);
         return kMarker.size() + 1 + (sizeof("FileVersion") + version + 1)
             + (sizeof("ProductVersion") + version + 1)
-            + (sizeof("ProductName") + kProductName.size() + 1) + 1;
+            + (sizeof("ProductName") + kProductName.size() + 1)
+            + (kBuildTimeKey.size() + 1 + kBuildTimeUnset.size() + 1) + 1;
     }
 
     constexpr std::array<char, RecordSize()> MakeRecord()
@@ -57,6 +59,8 @@ namespace {
         put(version);
         put("ProductName");
         put(kProductName);
+        put(kBuildTimeKey);
+        put(kBuildTimeUnset);
         r[n++] = '\0';
         return r;
     }
@@ -238,15 +242,15 @@ QByteArray EncodeVersionRecord(const std::vector<std::pair<QString, QString>>& v
 
 QDateTime ExeBuildDate(const QString& file)
 {
-#ifdef PARVULA_SOURCE_DATE_EPOCH
-    // Reproducible builds fix the date, whatever the file's own time stamp says.
-    if (file.isEmpty())
-        return QDateTime::fromSecsSinceEpoch(qint64(PARVULA_SOURCE_DATE_EPOCH), Qt::UTC);
-#endif
-    const QFileInfo info(file.isEmpty() ? OwnExecutablePath() : file);
-    if (!info.exists())
+    // From the record the build stamped, never from the file's time stamp, which copying or
+    // installing the file changes.
+    bool ok = false;
+    const qint64 seconds
+        = GetVersionInfoValue(file, QString::fromLatin1(kBuildTimeKey.data(), kBuildTimeKey.size()))
+              .toLongLong(&ok);
+    if (!ok || seconds < 0)
         return QDateTime();
-    return info.lastModified().toUTC();
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
 }
 
 } // namespace parvula::platform

@@ -22,8 +22,8 @@ QString GetVersionInfoValue(const QString& file, const QString& key);
 // files that carry one.
 QByteArray EncodeVersionRecord(const std::vector<std::pair<QString, QString>>& values);
 
-// When the executable was built, in UTC: SOURCE_DATE_EPOCH when it was set for the build,
-// otherwise the executable file's modification time. Invalid when the file cannot be read.
+// When the executable was linked, in UTC, as the build recorded it in the file (SOURCE_DATE_EPOCH
+// when that was set for the build). Invalid when the file cannot be read or holds no such record.
 QDateTime ExeBuildDate(const QString& file = QString());
 
 } // namespace parvula::platform

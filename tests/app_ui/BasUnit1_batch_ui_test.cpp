@@ -12,18 +12,18 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "app/picture_save.h"
 #include "app_ui/app_ui_support.h"
 #include "app/BasUnit1_batch.h"
-#include "app/DragDrop1.h"
-#include "framework/spz1_binding.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_binding.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
-#include "webinfo/webinfo1.h"
+#include "webinfo/ui/webinfo1.h"
 
 using namespace parvula;
 using namespace parvula::app;
@@ -207,6 +207,47 @@ TEST_F(WindowBatchTest, ControlsAreReadAsTheRunSeesThem)
     EXPECT_EQ(s.namex, "_t");
 }
 
+// "Create all" takes no focus, so a quality typed into its field is read before the field is
+// left: the run gets the number as typed, and the JPEG writer alone turns 0 into 100.
+TEST_F(WindowBatchTest, AQualityTypedAndNotLeftIsPassedAsTyped)
+{
+    const QString source = Picture("q.png");
+    imaging::TPicture picture;
+    imaging::LoadFromFile(picture, platform::ToPath(source));
+    DragDropForm->DropFiles({ source });
+    Form1->edFormat->setCurrentIndex(Form1->edFormat->findText("jpg"));
+    Form1->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form1));
+    const struct {
+        const char* typed;
+        int quality;
+    } cases[] = { { "5", 5 }, { "0", 100 }, { "100", 100 } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        DragDropForm->DropFiles({ source });
+        Form1->edJpgQual->setFocus(Qt::TabFocusReason);
+        Form1->edJpgQual->selectAll();
+        QTest::keyClicks(Form1->edJpgQual, QString::fromLatin1(c.typed));
+        QTest::mouseClick(Form1->btExec, Qt::LeftButton);
+        EXPECT_TRUE(Form1->edJpgQual->hasFocus());
+        EXPECT_EQ(Form1->edJpgQual->Text(), QString::fromLatin1(c.typed));
+        const QStringList outputs = Outputs();
+        ASSERT_FALSE(outputs.isEmpty());
+        QFile written(dir.filePath(outputs.back()));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        const QByteArray bytes = written.readAll();
+        const auto expected = imaging::EncodeJpeg(picture, "x.jpg", c.quality);
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(bytes,
+            QByteArray(reinterpret_cast<const char*>(expected->bytes.data()),
+                qsizetype(expected->bytes.size())));
+        QFile::remove(written.fileName());
+    }
+    // Leaving the field still brings it into the range.
+    Form1->edJpgQual->SetText("5");
+    Form1->edWidth->setFocus(Qt::TabFocusReason);
+    QTest::qWait(20);
+    EXPECT_EQ(Form1->edJpgQual->Text(), "10");
 TEST_F(WindowBatchTest, AnOutputFolderTakesTheDroppedTreeAndIsRememberedLikeTheOthers)
 {
     QDir().mkpath(dir.filePath("Trip/day1"));

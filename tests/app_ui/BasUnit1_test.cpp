@@ -25,15 +25,15 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "app/BasUnit1_batch.h"
-#include "app/DragDrop1.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_ini.h"
 #include "framework/spz1_paths.h"
-#include "framework/spz1_ui_spinedit.h"
-#include "platform/platform_ui.h"
-#include "webinfo/webinfo1.h"
+#include "framework/ui/spz1_ui_spinedit.h"
+#include "platform/ui/platform_ui.h"
+#include "webinfo/ui/webinfo1.h"
 
 using namespace parvula;
 using namespace parvula::app;
@@ -296,6 +296,48 @@ TEST_F(MainWindowTest, ExpandCollapsesAndExpandsAgainWhileTheWindowKeepsItsSize)
     }
 }
 
+TEST_F(MainWindowTest, CaptionsShareOneFaceAndSizeAndFitTheirPlace)
+{
+    Show();
+    const QLabel* captions[] = { Form1->Label1, Form1->Label2, Form1->Label6, Form1->Label3,
+        Form1->Label5, Form1->Label7, Form1->Label4 };
+    const QFontInfo first(captions[0]->font());
+    for (const QLabel* label : captions) {
+        SCOPED_TRACE(label->text().toStdString());
+        const QFontInfo info(label->font());
+        EXPECT_EQ(info.family(), first.family());
+        EXPECT_EQ(info.pointSizeF(), first.pointSizeF());
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width());
+    }
+}
+
+TEST_F(MainWindowTest, TheCollapsedPanelShowsOnlyTheFirstRow)
+{
+    Show();
+    QTest::mouseClick(Form1->btExpand, Qt::LeftButton);
+    QTRY_COMPARE(Form1->PanelT->height(), 56);
+    // Below the first row's fields the folded panel is its bare background: no caption of the
+    // second row peeks out.
+    const QImage shot = Form1->PanelT->grab().toImage();
+    const int below = Form1->edWidth->geometry().bottom() + 1;
+    const QRgb background = shot.pixel(shot.width() - 2, below);
+    int stray = 0;
+    for (int y = below; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            stray += shot.pixel(x, y) != background;
+    EXPECT_EQ(stray, 0);
+    EXPECT_FALSE(Form1->Label7->isVisible());
+    EXPECT_TRUE(Form1->Label1->isVisible());
+    EXPECT_TRUE(Form1->btExpand->isVisible());
+
+    QTest::mouseClick(Form1->btExpand, Qt::LeftButton);
+    QTRY_COMPARE(Form1->PanelT->height(), 138);
+    for (QWidget* w : std::initializer_list<QWidget*> { Form1->Label7, Form1->edJpgQual,
+             Form1->Label4, Form1->edProfil, Form1->btDel, Form1->edAutoRotate, Form1->Image2,
+             Form1->lbHome, Form1->lbVersion })
+        EXPECT_TRUE(w->isVisible()) << w->objectName().toStdString();
+}
+
 TEST_F(MainWindowTest, CopyPutsEveryEntryWithCrLfOnTheClipboardAndClearEmptiesTheList)
 {
     Show();
@@ -347,6 +389,22 @@ TEST(VisualStyle, AMissingStyleGivesTheErrorBoxAndRubyGraphiteIsFound)
     EXPECT_EQ(QApplication::palette().color(QPalette::Highlight), QColor(0xa8, 0x1c, 0x3a));
     EXPECT_TRUE(platform::StyleNames().contains(QStringLiteral("Ruby Graphite")));
     framework::SetMsgResponder(previous);
+}
+
+TEST_F(MainWindowTest, SpinFieldsShowTheirArrows)
+{
+    ApplyVisualStyle(QString::fromLatin1(platform::RubyGraphiteStyle));
+    Show();
+    Form1->edJpgQual->SetValue(50);
+    QApplication::processEvents();
+    const QImage shot = Form1->edJpgQual->grab().toImage();
+    const int dpr = int(shot.devicePixelRatio());
+    // The buttons fill the field's right end; the arrows are the only light pixels there.
+    int light = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = shot.width() - 16 * dpr; x < shot.width(); ++x)
+            light += qGray(shot.pixel(x, y)) > 200;
+    EXPECT_GE(light, 6 * dpr * dpr) << "two arrows, a few pixels each";
 }
 
 // Draws the main window with a filled list. With PARVULA_GRAB set to a file name it writes the

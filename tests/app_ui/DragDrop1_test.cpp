@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include "app/DragDrop1.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_msg.h"
 
 using namespace parvula::app;
 using namespace parvula::framework;

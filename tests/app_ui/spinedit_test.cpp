@@ -7,7 +7,7 @@
 #include <QFocusEvent>
 #include <QTest>
 
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 
 using parvula::framework::TSpinEdit;
 
@@ -40,10 +40,17 @@ TEST(SpinEdit, TextThatIsNoWholeNumberReadsAsTheMinimum)
         const char* text;
         int value;
     } cases[] = {
-        { 10, 100, "abc", 10 }, { 10, 100, "", 10 }, { 10, 100, "90abc", 10 },
-        { 10, 100, " 42 ", 42 }, { 0, 0, "abc", 0 }, { 0, 0, "-17", -17 },
+        { 10, 100, "abc", 10 },
+        { 10, 100, "", 10 },
+        { 10, 100, "90abc", 10 },
+        { 10, 100, " 42 ", 42 },
+        { 0, 0, "abc", 0 },
+        { 0, 0, "-17", -17 },
         { 0, 0, "99999999999", 0 }, // beyond 32 bits
-        { 10, 100, "250", 100 }, // typed but not yet left: read within the range
+        // Typed but not yet left: read as it stands, the range comes when the field is left.
+        { 10, 100, "250", 250 },
+        { 10, 100, "5", 5 },
+        { 10, 100, "0", 0 },
     };
     for (const auto& c : cases) {
         TSpinEdit spin;

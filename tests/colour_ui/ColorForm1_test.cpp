@@ -1,7 +1,9 @@
 // The colour picker dialog, driven while its modal loop runs on the offscreen platform.
-#include "colour/ColorForm1.h"
+#include "colour/ui/ColorForm1.h"
 
+#include <cmath>
 #include <functional>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,7 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "colour/ColorForm1_form_panel.h"
+#include "colour/ui/ColorForm1_form_panel.h"
 
 using namespace parvula::colour;
 
@@ -333,5 +335,99 @@ TEST(ColorForm, LayoutCaptionsAndBackground)
     const QString docs = qEnvironmentVariable("PARVULA_DOCS_DIR");
     if (!docs.isEmpty()) {
         EXPECT_TRUE(shot.save(QDir(docs).filePath("colour-picker.png")));
+    }
+}
+
+namespace {
+
+// Contrast ratio between two colours, by relative luminance, computed here on its own.
+double Contrast(QColor a, QColor b)
+{
+    const auto luminance = [](QColor c) {
+        const auto lin = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+// On a desktop the dialog is activated after it is shown; the list then takes the focus and
+// its view makes the first row current by itself. None of that may change the colour.
+TEST(ColorForm, ActivationAndFocusKeepThePresetColour)
+{
+    struct TCase {
+        const char* field;
+        const char* result;
+    };
+    const TCase cases[] = { { "#ff8000", "#FF8000" }, { "", "#000000" }, { "#102030", "#102030" } };
+    TColorForm form;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        QString shown;
+        bool listHadFocus = false;
+        WhileOpen(form, [&] {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+            form.ColorListBox1->setFocus(Qt::TabFocusReason);
+            QTest::qWait(50);
+            listHadFocus = form.ColorListBox1->hasFocus();
+            shown = form.edColor->text();
+            form.btOk->click();
+        });
+        EXPECT_EQ(form.execHTMLColor(QString::fromLatin1(c.field)), QString::fromLatin1(c.result));
+        EXPECT_EQ(shown, QString::fromLatin1(c.result));
+        EXPECT_TRUE(listHadFocus);
+    }
+}
+
+TEST(ColorForm, UserChoicesInTheListChangeTheColour)
+{
+    TColorForm form;
+    QString afterClick;
+    QString afterKey;
+    QString afterLeaveAndFocus;
+    WhileOpen(form, [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+        QListWidget* list = form.ColorListBox1;
+        // A click on the very row that the focus made current still chooses it.
+        list->setFocus(Qt::TabFocusReason);
+        const QRect first = list->visualItemRect(list->item(0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
+        afterClick = form.edColor->text();
+        QTest::keyClick(list, Qt::Key_Down);
+        afterKey = form.edColor->text();
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(list, &leave);
+        form.edColor->setFocus(Qt::TabFocusReason);
+        list->setFocus(Qt::TabFocusReason);
+        afterLeaveAndFocus = form.edColor->text();
+        form.btOk->click();
+    });
+    EXPECT_EQ(form.execHTMLColor("#123456"), "#FAEBD7");
+    EXPECT_EQ(afterClick, "#F0F8FF"); // Aliceblue
+    EXPECT_EQ(afterKey, "#FAEBD7"); // Antiquewhite
+    EXPECT_EQ(afterLeaveAndFocus, "#FAEBD7");
+}
+
+TEST(ColorForm, TheCaptionStaysReadableOnEveryColour)
+{
+    TColorForm form;
+    std::vector<TAlphaColor> colours;
+    for (const TNamedColor& named : NamedColors())
+        colours.push_back(named.value | 0xFF000000u);
+    for (quint32 v = 0; v < 256; v += 5) {
+        colours.push_back(0xFF000000u | v * 0x010101u); // greys
+        colours.push_back(0xFF000000u | v << 16 | 0xFF00u); // red into yellow
+        colours.push_back(0xFF000000u | v | 0x8000u);
+    }
+    for (const TAlphaColor c : colours) {
+        form.setVclColor(AlphaColorToTColor(c));
+        const QColor text = form.Label1->palette().color(QPalette::WindowText);
+        EXPECT_GE(Contrast(text, QColor::fromRgb(QRgb(c))), 4.5)
+            << AlphaColorToHTML(c).toStdString();
     }
 }

@@ -174,6 +174,12 @@ TEST(ExpandPath, TokensFilesClimbingAndAbsoluteNames)
         { "x", "#p", ExeFolder + "x" },
         { "x", "/a/b", "/a/b/x" },
         { "x", "/a.d/b", "/a.d/b/x" }, // the "." is not in the last part
+        // Only a first "." past the third character makes the base a file.
+        { "x", "/a.b", "/a.b/x" },
+        { "x", "/ab.c", "/x" },
+        { "x", "a.b", "a.b/x" },
+        { "x", "abc.d", "x" },
+        { "x", "/d/.hidden", "/d/x" },
         { "x", "/a/b.txt/", "/a/b.txt/x" }, // a final "/" names a folder
         { "x", "/a/../b.txt", "/a/../b.txt/x" }, // a climbing base is taken as it is
         { "a:b", "/d/", "/d/a:b" }, // ":" is an ordinary character here

@@ -1,5 +1,5 @@
 // Tests of the control binding: keys from control names and the four control kinds.
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "framework/spz1_ini.h"
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 
 using namespace parvula::framework;
 

@@ -6,12 +6,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 
 using namespace parvula::framework;
 
@@ -126,6 +127,8 @@ struct BoxSeen {
     QString defaultButton;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString text;
+    int width = 0;
+    QFont font;
 };
 
 void PressInNextBox(int key, BoxSeen& seen)
@@ -141,6 +144,8 @@ void PressInNextBox(int key, BoxSeen& seen)
         seen.title = box->windowTitle();
         seen.icon = box->icon();
         seen.text = box->text();
+        seen.width = box->width();
+        seen.font = box->font();
         for (QAbstractButton* b : box->buttons())
             seen.buttons.append(b->text());
         if (box->defaultButton())
@@ -178,6 +183,25 @@ TEST(MsgDialog, RealBoxAnswersEnterWithYesAndEscapeWithNo)
     EXPECT_EQ(seenOk.icon, QMessageBox::Critical);
     EXPECT_EQ(seenOk.buttons, QStringList { QStringLiteral("OK") });
     EXPECT_EQ(seenOk.text, QStringLiteral("<b>a</b>\nb"));
+}
+
+// A one-letter text would give a box narrower than its German caption's title bar.
+TEST(MsgDialog, ABoxIsWideEnoughForItsCaption)
+{
+    const struct {
+        const char* code;
+        const char* caption;
+    } cases[] = { { "i", "Informationen" }, { "w", "Warnung" }, { "?", "Bestätigen" } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.caption);
+        BoxSeen seen;
+        PressInNextBox(Qt::Key_Return, seen);
+        ShowMsg(QStringLiteral("x"), QString::fromLatin1(c.code));
+        EXPECT_EQ(seen.title, QString::fromUtf8(c.caption));
+        QFont bold = seen.font;
+        bold.setBold(true);
+        EXPECT_GE(seen.width, QFontMetrics(bold).horizontalAdvance(seen.title) + 160);
+    }
 }
 
 TEST(MsgDialog, ClosingTheBoxItselfGivesCancel)

@@ -383,6 +383,63 @@ TEST(GifSelf, WritesEveryFrameAndExtensionBack)
     EXPECT_EQ(picture.Kind(), TGraphicKind::Gif);
 }
 
+TEST(GifSelf, AFileWithoutAnyColourTableWritesItselfWithBlackAndWhite)
+{
+    TTempDir dir;
+    // Legal, if rare: neither a global nor a local table. One 2 × 1 frame of index 0, coded by
+    // hand as giflib refuses to write such a frame (clear 4, 0, 0, end 5 in 3-bit codes).
+    const TBytes noTables = { 'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x00, 0, 0, //
+        0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0x00, //
+        2, 2, 0x04, 0x0A, 0, //
+        0x3B };
+    TPicture picture = LoadBytes(dir, "bare.gif", noTables);
+    ASSERT_EQ(picture.Kind(), TGraphicKind::Gif);
+    EXPECT_TRUE(SaveByExtension(picture, dir / "copy.gif"));
+    TSlurped after;
+    Slurp(after, ReadBytes(dir / "copy.gif"));
+    ASSERT_EQ(after.gif->ImageCount, 1);
+    EXPECT_EQ(after.gif->SColorMap, nullptr);
+    const ColorMapObject* local = after.gif->SavedImages[0].ImageDesc.ColorMap;
+    ASSERT_NE(local, nullptr);
+    ASSERT_EQ(local->ColorCount, 2);
+    EXPECT_EQ(local->Colors[0].Red + local->Colors[0].Green + local->Colors[0].Blue, 0);
+    EXPECT_EQ(local->Colors[1].Red & local->Colors[1].Green & local->Colors[1].Blue, 255);
+    EXPECT_EQ(after.gif->SavedImages[0].RasterBits[0], 0);
+    EXPECT_EQ(after.gif->SavedImages[0].RasterBits[1], 0);
+}
+
+TEST(GifReader, GiflibsOwnTextsNeverReachTheUser)
+{
+    TTempDir dir;
+    TTestFrame frame;
+    frame.width = 4;
+    frame.height = 4;
+    frame.pixels.assign(16, 1);
+    const TBytes good = MakeGif(4, 4, { Red, Green }, { frame });
+    std::vector<TBytes> damaged;
+    for (const std::size_t cut : { std::size_t { 3 }, std::size_t { 12 }, good.size() - 6 })
+        damaged.emplace_back(good.begin(), good.begin() + cut);
+    TBytes notGif = good;
+    notGif[0] = 'X';
+    damaged.push_back(notGif);
+    for (const TBytes& bytes : damaged) {
+        WriteBytes(dir / "bad.gif", bytes);
+        TPicture picture;
+        try {
+            LoadFromFile(picture, dir / "bad.gif");
+            ADD_FAILURE() << "loaded " << bytes.size() << " bytes";
+        } catch (const EImageError& e) {
+            const std::string text = e.what();
+            for (int code = 1; code <= 113; ++code) {
+                const char* english = GifErrorString(code);
+                if (english && std::strcmp(english, "Unknown error") != 0) {
+                    EXPECT_EQ(text.find(english), std::string::npos) << text;
+                }
+            }
+        }
+    }
+}
+
 TEST(GifReader, DamagedAndHostileFilesFailWithAnImageError)
 {
     TTempDir dir;

@@ -77,21 +77,48 @@ TEST(VersionRecord, FindsARecordAmongOtherBytesAndTrimsTheValue)
     EXPECT_EQ(GetVersionInfoValue(path, QStringLiteral("Version")), QString());
 }
 
-TEST(BuildDate, IsTheFilesModificationTimeInUtc)
+TEST(BuildDate, IsTheTimeRecordedInTheFileNotItsModificationTime)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString path = WriteFile(dir, "exe.bin", QByteArray("x"));
     const QDateTime when = QDateTime(QDate(2025, 3, 9), QTime(23, 30, 5), Qt::UTC);
-    {
+    const auto touch = [](const QString& path, const QDateTime& t) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
-    }
-    const QDateTime got = ExeBuildDate(path);
+        ASSERT_TRUE(f.setFileTime(t, QFileDevice::FileModificationTime));
+    };
+    const QString stamped = WriteFile(dir, "stamped.bin",
+        QByteArray(64, 'x')
+            + EncodeVersionRecord({ { "FileVersion", "1.2.3" },
+                { "BuildTime", QString::number(when.toSecsSinceEpoch()) + "      " } }));
+    touch(stamped, QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
+    const QDateTime got = ExeBuildDate(stamped);
     EXPECT_EQ(got.timeSpec(), Qt::UTC);
     EXPECT_EQ(got, when);
-    EXPECT_EQ(got.date(), QDate(2025, 3, 9));
-    EXPECT_FALSE(ExeBuildDate(dir.filePath("missing")).isValid());
-    EXPECT_TRUE(ExeBuildDate().isValid());
+
+    // No record, a record without the time, or one the build never stamped: no build date.
+    const QString plain = WriteFile(dir, "plain.bin", QByteArray("x"));
+    const QString unstamped = WriteFile(
+        dir, "unstamped.bin", EncodeVersionRecord({ { "BuildTime", QString(20, u' ') } }));
+    for (const QString& path : { plain, unstamped, dir.filePath("missing") })
+        EXPECT_FALSE(ExeBuildDate(path).isValid()) << path.toStdString();
+}
+
+TEST(BuildDate, ThisProgramWasStampedWhenLinkedAndACopyKeepsTheDate)
+{
+    const QDateTime own = ExeBuildDate();
+    ASSERT_TRUE(own.isValid());
+    EXPECT_LE(own, QDateTime::currentDateTimeUtc());
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString copy = dir.filePath("copy");
+    ASSERT_TRUE(QFile::copy(OwnExecutablePath(), copy));
+    {
+        QFile f(copy);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(
+            QDateTime(QDate(2030, 5, 5), QTime(5, 5), Qt::UTC), QFileDevice::FileModificationTime));
+    }
+    EXPECT_EQ(ExeBuildDate(copy), own);
 }

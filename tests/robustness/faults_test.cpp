@@ -112,8 +112,24 @@ TEST_F(Faults, AFailingThumbnailWriteLeavesNothingAndReportsTheError)
     }
 }
 
+// A copy of parvula-cli that the "nobody" account can run: the build folder may lie where only
+// root may enter (root's home is mode 700 on Debian).
+std::filesystem::path ReachableCopyOfTheCli(const TTempDir& into)
+{
+    const std::filesystem::path copy = into.Path() / "parvula-cli";
+    std::filesystem::copy_file(PARVULA_BIN_DIR "/parvula-cli", copy);
+    using std::filesystem::perms;
+    const perms enterAndRun = perms::owner_all | perms::group_read | perms::group_exec
+        | perms::others_read | perms::others_exec;
+    std::filesystem::permissions(into.Path(), enterAndRun);
+    std::filesystem::permissions(copy, enterAndRun);
+    return copy;
+}
+
 TEST_F(Faults, ParvulaCliReportsAFailedWriteOnStderrWithStatus1)
 {
+    const TTempDir bin;
+    const std::filesystem::path cli = ReachableCopyOfTheCli(bin);
     for (const bool readOnly : { false, true }) {
         SCOPED_TRACE(readOnly ? "read-only folder" : "disk full");
         TTempDir home;
@@ -129,8 +145,9 @@ TEST_F(Faults, ParvulaCliReportsAFailedWriteOnStderrWithStatus1)
             else
                 LimitFileSize(4096);
         });
-        process.start(QStringLiteral(PARVULA_BIN_DIR "/parvula-cli"),
-            { "--format", "bmp", "--quiet", Q(source) });
+        // A working folder the child may enter, wherever the tests were started from.
+        process.setWorkingDirectory(Q(bin.Path()));
+        process.start(Q(cli), { "--format", "bmp", "--quiet", Q(source) });
         ASSERT_TRUE(process.waitForFinished(60000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 1);

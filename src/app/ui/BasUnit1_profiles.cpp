@@ -1,6 +1,6 @@
 // TForm1's settings profiles: the ten bound controls, the list of profile names, and loading,
 // saving and deleting a profile.
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 
 #include <algorithm>
 
@@ -10,13 +10,13 @@
 #include <QListWidget>
 
 #include "app/DragDrop1_collect.h"
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 #include "framework/spz1_ini.h"
 #include "framework/spz1_messages.h"
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_text.h"
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 #include "platform/platform_fs.h"
 
 namespace parvula::app {

@@ -1,11 +1,13 @@
 // Message dialogs: ShowMsg's codes, MsgDialog's hand-built QMessageBox, the error report guard.
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -53,7 +55,36 @@ namespace {
             m_closed = event->isAccepted();
         }
 
+        // The box sizes itself to its text when shown and leaves the caption room for a close
+        // button only; a window manager's title bar also holds an icon and further buttons, in
+        // a bold face, so a short text would cut "Informationen" down to "I… n".
+        // It sizes itself again whenever its layout asks, so the width is checked each time.
+        bool event(QEvent* event) override
+        {
+            const bool handled = QMessageBox::event(event);
+            if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Show)
+                Widen();
+            return handled;
+        }
+
+        void showEvent(QShowEvent* event) override
+        {
+            QMessageBox::showEvent(event);
+            Widen();
+            if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+                const QRect area = screen->availableGeometry();
+                move(area.center() - QPoint(width() / 2, height() / 2));
+            }
+        }
+
     private:
+        void Widen()
+        {
+            const int needed = MsgCaptionWidth(windowTitle(), font());
+            if (width() < needed || minimumWidth() < needed)
+                setFixedWidth(std::max(width(), needed));
+        }
+
         bool m_closed = false;
     };
 
@@ -110,11 +141,6 @@ namespace {
             box.setEscapeButton(ok);
 
         box.setWindowModality(Qt::ApplicationModal);
-        box.adjustSize();
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
-        }
         box.exec();
 
         if (box.ClosedWithoutAnswer())
@@ -139,6 +165,15 @@ namespace {
     }
 
 } // namespace
+
+int MsgCaptionWidth(const QString& caption, const QFont& font)
+{
+    QFont title = font;
+    title.setBold(true);
+    // Room for the window icon, three title buttons and the frame's margins.
+    constexpr int titleBarExtras = 160;
+    return QFontMetrics(title).horizontalAdvance(caption) + titleBarExtras;
+}
 
 TMsgResponder SetMsgResponder(TMsgResponder responder)
 {

@@ -1,7 +1,8 @@
 // TForm1, the main window (settings panel, tool bar, the file list's panel), and the start-up
 // steps that create the program's windows.
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 
+#include <initializer_list>
 #include <memory>
 
 #include <QCheckBox>
@@ -20,18 +21,18 @@
 #include <QVBoxLayout>
 
 #include "app/BasUnit1_batch.h"
-#include "app/BasUnit1_progress.h"
-#include "app/DragDrop1.h"
-#include "colour/ColorForm1.h"
-#include "framework/spz1_binding.h"
+#include "app/ui/BasUnit1_progress.h"
+#include "app/ui/DragDrop1.h"
+#include "colour/ui/ColorForm1.h"
+#include "framework/ui/spz1_binding.h"
 #include "framework/spz1_messages.h"
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
-#include "framework/spz1_ui_spinedit.h"
-#include "framework/spz1_winpos.h"
-#include "platform/platform_ui.h"
-#include "webinfo/links.h"
-#include "webinfo/webinfo1.h"
+#include "framework/ui/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_winpos.h"
+#include "platform/ui/platform_ui.h"
+#include "webinfo/ui/links.h"
+#include "webinfo/ui/webinfo1.h"
 
 // The pictures are compiled into a static library, whose resource initialiser the linker would
 // drop: it has to be named. Q_INIT_RESOURCE must be used outside any namespace.
@@ -58,18 +59,27 @@ namespace {
 
     QLabel* Caption(QWidget* parent, const char* name, const char* text, int left, int top)
     {
-        constexpr int width = 64;
-        auto* label = Place<QLabel>(parent, name, left, top, width, 14);
+        auto* label = Place<QLabel>(parent, name, left, top, 64, 14);
         label->setText(QString::fromLatin1(text));
-        // The captions are placed for a narrow face; where only a wide one is installed, a
-        // caption is set a little smaller rather than cut off.
-        QFont font = label->font();
-        while (QFontMetrics(font).horizontalAdvance(label->text()) > width
-            && font.pointSizeF() > 6.0) {
-            font.setPointSizeF(font.pointSizeF() - 0.5);
-            label->setFont(font);
-        }
         return label;
+    }
+
+    // The captions are placed for a narrow face; where only a wide one is installed, all of
+    // them are set a little smaller, to one common size, rather than any being cut off.
+    void EvenCaptions(std::initializer_list<QLabel*> captions)
+    {
+        QFont font = (*captions.begin())->font();
+        const auto fitAll = [&] {
+            const QFontMetrics metrics(font);
+            for (const QLabel* label : captions)
+                if (metrics.horizontalAdvance(label->text()) > label->width())
+                    return false;
+            return true;
+        };
+        while (!fitAll() && font.pointSizeF() > 6.0)
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+        for (QLabel* label : captions)
+            label->setFont(font);
     }
 
     // A small picture button; like the speed buttons it replaces it never takes the focus.
@@ -169,6 +179,8 @@ void TForm1::CreateControls()
     edProfil->setEditable(true);
     // The entries are the stored profiles only; typing a name and Enter must not add one.
     edProfil->setInsertPolicy(QComboBox::NoInsert);
+
+    EvenCaptions({ Label1, Label2, Label6, Label3, Label5, Label7, Label4 });
 
     btOpen = PictureButton(PanelT, "btOpen", ":/btOpen.png", 232, 67, "load profil");
     btSave = PictureButton(PanelT, "btSave", ":/btSave.png", 257, 67, "save profil");
@@ -321,7 +333,23 @@ void TForm1::btExpandClick()
 {
     const int collapsed = CollapsedHeight();
     // The fixed height is the panel's own setting; its current geometry may still be pending.
-    PanelT->setFixedHeight(PanelT->minimumHeight() == collapsed ? ExpandedHeight() : collapsed);
+    const bool collapsing = PanelT->minimumHeight() != collapsed;
+    PanelT->setFixedHeight(collapsing ? collapsed : ExpandedHeight());
+    // The second row's captions begin just above the folded edge and would peek out of it: the
+    // folded panel shows only controls that lie wholly within it.
+    if (collapsing) {
+        for (QWidget* child : PanelT->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child->isVisibleTo(PanelT) && child->geometry().bottom() >= collapsed) {
+                child->hide();
+                m_folded.append(child);
+            }
+        }
+    } else {
+        for (const QPointer<QWidget>& child : std::as_const(m_folded))
+            if (child)
+                child->show();
+        m_folded.clear();
+    }
 }
 
 void TForm1::btOutDirClick()

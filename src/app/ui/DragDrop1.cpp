@@ -1,5 +1,5 @@
 // TDragDropForm: the file list window that takes dropped files and folders.
-#include "app/DragDrop1.h"
+#include "app/ui/DragDrop1.h"
 
 #include <algorithm>
 
@@ -12,8 +12,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "framework/spz1_msg.h"
-#include "platform/platform_ui.h"
+#include "framework/ui/spz1_msg.h"
+#include "platform/ui/platform_ui.h"
 
 namespace parvula::app {
 

@@ -1,5 +1,5 @@
 // TSpinEdit: a whole-number field with up and down buttons and an optional range.
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 
 #include <climits>
 
@@ -52,8 +52,9 @@ int TSpinEdit::Value() const
     int value = 0;
     if (!ParseWhole(Text(), value))
         return m_minValue;
-    // The text may still be out of range while the user is typing; readers get the checked value.
-    return Clamp(value);
+    // Read as it stands: the range is the field's business when it is left, and a button that
+    // takes no focus reads the field before it is left.
+    return value;
 }
 
 void TSpinEdit::SetValue(int value) { SetText(QString::number(Clamp(value))); }

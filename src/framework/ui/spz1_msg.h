@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+class QFont;
+
 namespace parvula::framework {
 
 enum class TMsgKind { Warning, Error, Information, Confirmation, Plain };
@@ -32,6 +34,8 @@ using TMsgResponder = std::function<int(const TMsgRequest&)>;
 TMsgResponder SetMsgResponder(TMsgResponder responder);
 
 int MsgDialog(const QString& text, TMsgKind kind, int buttons);
+// The least width of a message box whose title bar shows caption uncut.
+int MsgCaptionWidth(const QString& caption, const QFont& font);
 bool ShowMsg(const QVariant& message, const QString& code = QString());
 
 // The caption of plain boxes and of the error report: the application's name ("Parvula").

@@ -1,6 +1,6 @@
 // Desktop services for the windows: the visual style "Ruby Graphite", the primary screen's size
 // and the clipboard as plain text.
-#include "platform/platform_ui.h"
+#include "platform/ui/platform_ui.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -58,7 +58,16 @@ namespace {
                "QListWidget, QLineEdit, QAbstractSpinBox, QComboBox { border: 1px solid #55595f; }"
                "QLineEdit:focus, QAbstractSpinBox:focus, QComboBox:focus,"
                " QListWidget:focus { border: 1px solid #c4304f; }"
-               "QToolBar { border: none; spacing: 2px; }";
+               "QToolBar { border: none; spacing: 2px; }"
+               // A border given to a spin box makes the sheet draw it, and the sheet has no
+               // arrows of its own to draw.
+               "QAbstractSpinBox::up-arrow { image: url(:/arrowUp.png); width: 7px; height: 4px; }"
+               "QAbstractSpinBox::down-arrow { image: url(:/arrowDown.png); width: 7px;"
+               " height: 4px; }"
+               "QAbstractSpinBox::up-arrow:disabled, QAbstractSpinBox::up-arrow:off"
+               " { image: url(:/arrowUpOff.png); }"
+               "QAbstractSpinBox::down-arrow:disabled, QAbstractSpinBox::down-arrow:off"
+               " { image: url(:/arrowDownOff.png); }";
     }
 
 } // namespace

@@ -14,8 +14,8 @@ class TSpinEdit : public QAbstractSpinBox {
 public:
     explicit TSpinEdit(QWidget* parent = nullptr);
 
-    // The text as a whole number brought into the range; a text that is no whole number gives
-    // the minimum.
+    // The text as a whole number, as it stands (the range is applied when the field is left); a
+    // text that is no whole number gives the minimum.
     int Value() const;
     // Shows the value brought into the range.
     void SetValue(int value);

@@ -1,5 +1,5 @@
 // The colour picker dialog TColorForm: colour panel, named colours, HTML code field, results.
-#include "colour/ColorForm1.h"
+#include "colour/ui/ColorForm1.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -9,7 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include "colour/ColorForm1_form_panel.h"
+#include "colour/ui/ColorForm1_form_panel.h"
 
 namespace parvula::colour {
 
@@ -73,7 +73,11 @@ TColorForm::TColorForm(QWidget* parent)
     btOk->setDefault(true);
 
     connect(ColorPanel1, &TColorPanel::Changed, this, &TColorForm::ColorPanel1Change);
-    connect(ColorListBox1, &QListWidget::currentRowChanged, this, &TColorForm::ColorListBox1Change);
+    // The selection, not the current row: the item view moves its current row by itself when the
+    // list takes the focus (opening the dialog gives it the focus), and only a choice of the
+    // user's may change the colour.
+    connect(
+        ColorListBox1, &QListWidget::itemSelectionChanged, this, &TColorForm::ColorListBox1Change);
     // textEdited, not textChanged: the refresh's own rewrite of the field must not re-enter.
     connect(edColor, &QLineEdit::textEdited, this, &TColorForm::edColorTyping);
     connect(btOk, &QPushButton::clicked, this, &TColorForm::btOkClick);
@@ -116,14 +120,18 @@ void TColorForm::ColorPanel1Change()
     m_background = c;
     update();
     edColor->setText(AlphaColorToHTML(c));
+    // The caption sits on the colour itself, so its text follows the colour's lightness.
+    QPalette caption = Label1->palette();
+    caption.setColor(QPalette::WindowText, QColor::fromRgb(QRgb(CaptionTextOn(c))));
+    Label1->setPalette(caption);
 }
 
 void TColorForm::ColorListBox1Change()
 {
-    const int row = ColorListBox1->currentRow();
-    if (row < 0)
+    const QList<QListWidgetItem*> selected = ColorListBox1->selectedItems();
+    if (selected.isEmpty())
         return;
-    ColorPanel1->SetColor(ColorListBox1->item(row)->data(Qt::UserRole).value<quint32>());
+    ColorPanel1->SetColor(selected.front()->data(Qt::UserRole).value<quint32>());
     ColorPanel1Change();
 }
 
@@ -152,6 +160,7 @@ void TColorForm::btCancelClick() { reject(); }
 void TColorForm::ColorListBox1MouseLeave()
 {
     // Lets the same entry be chosen again after the colour changed by other means.
+    ColorListBox1->clearSelection();
     ColorListBox1->setCurrentRow(-1);
 }
 

@@ -1,5 +1,5 @@
 // Window position memory: a top-level window's position restored from and stored to the settings.
-#include "framework/spz1_winpos.h"
+#include "framework/ui/spz1_winpos.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QString>
+#include <QList>
+#include <QPointer>
 #include <QWidget>
 
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 
 class QCheckBox;
 class QComboBox;
@@ -122,6 +124,8 @@ private:
     void Guarded(void (TForm1::*handler)());
 
     bool m_shown = false;
+    // The controls that folding the settings panel hid, shown again when it unfolds.
+    QList<QPointer<QWidget>> m_folded;
 };
 
 // The main window, alive from start-up to the end of the program.
