@@ -248,6 +248,8 @@ TEST_F(WindowBatchTest, AQualityTypedAndNotLeftIsPassedAsTyped)
     Form1->edWidth->setFocus(Qt::TabFocusReason);
     QTest::qWait(20);
     EXPECT_EQ(Form1->edJpgQual->Text(), "10");
+}
+
 TEST_F(WindowBatchTest, AnOutputFolderTakesTheDroppedTreeAndIsRememberedLikeTheOthers)
 {
     QDir().mkpath(dir.filePath("Trip/day1"));
