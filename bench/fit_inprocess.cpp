@@ -22,7 +22,8 @@ int main(int argc, char** argv)
             TPicture picture;
             LoadFromFile(picture, argv[i]);
             const auto start = std::chrono::steady_clock::now();
-            FitToBox(picture, 200, 200, true, 0, filter);
+            FitToBox(
+                picture, { 200, 200, true, TFitDirection::BothWays, FilterOfListIndex(filter) });
             const auto encoded = EncodeJpeg(picture, "thumbnail.jpg", 90);
             const double seconds
                 = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -9,17 +9,20 @@
 #include <mutex>
 #include <thread>
 
-#include <QFile>
-#include <QRandomGenerator>
+#include <QDir>
+#include <QFileInfo>
 
 #include "colour/ColorForm1_codes.h"
 #include "framework/spz1_text.h"
+#include "imaging/formats.h"
 #include "imaging/limits.h"
 #include "imaging/orientation.h"
 #include "imaging/pic1.h"
 #include "imaging/picstretch1.h"
+#include "platform/platform_folders.h"
 #include "platform/platform_fs.h"
 #include "platform/platform_mapping.h"
+#include "platform/platform_publish.h"
 
 namespace parvula::app {
 
@@ -27,74 +30,23 @@ namespace {
 
     // Tolerance and background of the mono tint: near-white backgrounds stay pure background.
     constexpr int kMonoTolerance = 30;
-    constexpr qint32 kBackgroundFromTopLeft = -1;
 
     bool IsForbiddenInName(QChar c)
     {
         return c.unicode() < 32 || QStringLiteral("\"*/:<>?\\|").contains(c);
     }
 
-    // Deletes the temporary file unless it was published.
-    class TTemporaryOutput {
-    public:
-        explicit TTemporaryOutput(const QString& directory)
-        {
-            // A hidden name in the target folder, so publishing is a rename on one file system.
-            for (int attempt = 0; attempt < 100; ++attempt) {
-                const QString candidate = directory
-                    + QStringLiteral(".parvula-%1.tmp")
-                          .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
-                m_file.setFileName(candidate);
-                if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-                    return;
-                if (!platform::EntryExists(candidate))
-                    break;
-            }
-            throw EBatchError(QStringLiteral("Cannot create a file in %1: %2")
-                                  .arg(directory.isEmpty() ? QStringLiteral(".") : directory,
-                                      m_file.errorString())
-                                  .toStdString());
-        }
-        ~TTemporaryOutput()
-        {
-            if (!m_published) {
-                m_file.close();
-                QFile::remove(m_file.fileName());
-            }
-        }
-        TTemporaryOutput(const TTemporaryOutput&) = delete;
-        TTemporaryOutput& operator=(const TTemporaryOutput&) = delete;
-
-        void Write(const std::vector<std::uint8_t>& bytes, const QString& target)
-        {
-            const auto size = static_cast<qint64>(bytes.size());
-            const char* data = reinterpret_cast<const char*>(bytes.data());
-            if (m_file.write(data, size) != size || !m_file.flush()) {
-                throw EBatchError(QStringLiteral("Cannot write %1: %2")
-                                      .arg(target, m_file.errorString())
-                                      .toStdString());
-            }
-            m_file.close();
-            if (m_file.error() != QFileDevice::NoError) {
-                throw EBatchError(QStringLiteral("Cannot write %1: %2")
-                                      .arg(target, m_file.errorString())
-                                      .toStdString());
-            }
-        }
-        QString Path() const { return m_file.fileName(); }
-        void Published() { m_published = true; }
-
-    private:
-        QFile m_file;
-        bool m_published = false;
-    };
+    const imaging::TFormat* OutputFormat(const QString& name)
+    {
+        return imaging::FormatByOutputName(name.toStdString());
+    }
 
     // With "Upright", a photo whose orientation tag turns it is brought upright first, so the box
     // applies to the picture as viewers show it; the output then carries no tag. Only a JPEG
     // written back byte for byte (quality 100, no tint, nothing to fit) keeps its bytes and so
     // its tag: it is then left alone and true is returned.
     bool WrittenUnchanged(imaging::TPicture& picture, const TBatchSettings& settings,
-        const QString& format, bool tint, int direction)
+        const QString& format, bool tint, const imaging::TFitOptions& fit)
     {
         const int orientation = imaging::PictureOrientation(picture);
         if (orientation == 1)
@@ -102,24 +54,42 @@ namespace {
         int width = 0;
         int height = 0;
         imaging::UprightSize(orientation, picture.Width(), picture.Height(), width, height);
-        const bool fitted = imaging::FitTargetSize(
-            width, height, settings.width, settings.height, true, direction)
-                                .has_value();
+        const bool fitted = imaging::FitTargetSize(width, height, fit).has_value();
         const int quality = settings.jpgQual < 1 || settings.jpgQual > 100 ? 100 : settings.jpgQual;
-        if (format == QLatin1String("jpg") && quality == 100 && !tint && !fitted)
+        const imaging::TFormat* output = OutputFormat(format);
+        if (output && output->kind == picture.Kind() && (!output->takesQuality || quality == 100)
+            && !tint && !fitted)
             return true;
         imaging::TurnUpright(picture, orientation);
         return false;
     }
 
-    QString NoFreeName(const TOutputName& name)
+    errors::EError NoFreeName(const TOutputName& name)
     {
-        return QStringLiteral("No free output name for %1 (the numbers up to _%2 are taken)")
-            .arg(name.Candidate(0))
-            .arg(MaxNameCandidates);
+        return errors::EError(errors::TCode::NoFreeName, name.Candidate(0).toStdString(),
+            { std::to_string(MaxNameCandidates) });
     }
 
 } // namespace
+
+QString OutputFolderOf(const QString& setting, const QString& base)
+{
+    QString folder = QDir::fromNativeSeparators(setting.trimmed());
+    if (folder.isEmpty())
+        return QString();
+    // "~" is the user's home, as a shell would read it.
+    if (folder == u"~" || folder.startsWith(QStringLiteral("~/")))
+        folder = QDir::homePath() + folder.mid(1);
+    return QDir::cleanPath(QDir(base).absoluteFilePath(folder));
+}
+
+QStringList OutputFormatItems()
+{
+    QStringList items { QString() };
+    for (const std::string& name : imaging::OutputFormatNames())
+        items.append(QString::fromStdString(name));
+    return items;
+}
 
 QString CleanFileName(const QString& name, const QString& replacement)
 {
@@ -149,13 +119,41 @@ QString TOutputName::Candidate(int n) const
     return directory + numbered + QLatin1Char('.') + format;
 }
 
-TOutputName OutputNameFor(const QString& fileName, const TBatchSettings& settings)
+namespace {
+
+    // The source's folder as it lies below the parent of the folder it was dropped with: "Trip/
+    // day1/" for "/p/Trip/day1/a.jpg" dropped with "/p/Trip". Empty for a file on its own, and
+    // for one that does not lie below that folder, so no output ever lands outside the output
+    // folder.
+    QString RelativeFolder(const QString& sourceFolder, const QString& droppedWith)
+    {
+        if (droppedWith.isEmpty())
+            return QString();
+        const QString parent = QFileInfo(QDir::cleanPath(droppedWith)).path();
+        const QString relative = QDir(parent).relativeFilePath(sourceFolder);
+        if (relative.isEmpty() || relative == u"." || relative.startsWith(QStringLiteral(".."))
+            || QDir::isAbsolutePath(relative))
+            return QString();
+        return relative.endsWith(u'/') ? relative : relative + u'/';
+    }
+
+} // namespace
+
+TOutputName OutputNameFor(
+    const QString& fileName, const TBatchSettings& settings, const QString& droppedWith)
 {
     TOutputName out;
     qsizetype slash = fileName.size() - 1;
     while (slash >= 0 && !platform::IsPathSeparator(fileName.at(slash)))
         --slash;
     out.directory = fileName.left(slash + 1);
+    if (!settings.outputDir.isEmpty()) {
+        QString folder = settings.outputDir;
+        if (!platform::IsPathSeparator(folder.back()))
+            folder += u'/';
+        out.directory = folder + RelativeFolder(out.directory, droppedWith);
+        out.createDirectory = true;
+    }
     const QString file = fileName.mid(slash + 1);
     const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
     QString base = dot < 0 ? file : file.left(dot);
@@ -165,8 +163,7 @@ TOutputName OutputNameFor(const QString& fileName, const TBatchSettings& setting
     if (out.format.isEmpty())
         out.format = framework::AsciiLowerCase(extension);
     framework::ReplaceAllInPlace(out.format, QStringLiteral("."), QString(), false);
-    if (out.format == QLatin1String("jpeg"))
-        out.format = QStringLiteral("jpg");
+    out.format = QString::fromStdString(imaging::OutputNameOfExtension(out.format.toStdString()));
 
     const QString& namex = settings.namex;
     if (!namex.isEmpty()) {
@@ -191,7 +188,7 @@ QString FirstFreeCandidate(
             return candidate;
         }
     }
-    throw EBatchError(NoFreeName(name).toStdString());
+    throw NoFreeName(name);
 }
 
 TBatchRun::TBatchRun(TSettingsSource settings)
@@ -201,7 +198,7 @@ TBatchRun::TBatchRun(TSettingsSource settings)
 
 QString TBatchRun::PlannedOutput(const QString& fileName) const
 {
-    return FirstFreeCandidate(OutputNameFor(fileName, m_settings()));
+    return FirstFreeCandidate(OutputNameFor(fileName, m_settings(), m_droppedWith.value(fileName)));
 }
 
 int TBatchRun::Jobs() const
@@ -221,7 +218,7 @@ TBatchRun::TPrepared TBatchRun::Prepare(const QString& fileName)
     job.fileName = fileName;
     job.source = platform::ToPath(fileName);
     job.settings = m_settings();
-    job.out = OutputNameFor(fileName, job.settings);
+    job.out = OutputNameFor(fileName, job.settings, m_droppedWith.value(fileName));
     job.encodeAs = platform::ToPath(job.out.Candidate(0));
     job.tint = job.settings.useMono && !job.settings.mono.isEmpty();
     if (job.tint) {
@@ -241,37 +238,45 @@ namespace {
         std::vector<std::uint8_t>& bytes)
     {
         const TBatchSettings& settings = job.settings;
-        const int direction = settings.shrinkOnly ? -1 : 0;
+        imaging::TFitOptions fit;
+        fit.maxWidth = settings.width;
+        fit.maxHeight = settings.height;
+        fit.keepAspect = true;
+        fit.direction = settings.shrinkOnly ? imaging::TFitDirection::ShrinkOnly
+                                            : imaging::TFitDirection::BothWays;
+        fit.filter = imaging::FilterOfListIndex(settings.filter);
         if (!settings.upright
-            || !WrittenUnchanged(picture, settings, job.out.format, job.tint, direction))
-            imaging::FitToBox(
-                picture, settings.width, settings.height, true, direction, settings.filter);
+            || !WrittenUnchanged(picture, settings, job.out.format, job.tint, fit))
+            imaging::FitToBox(picture, fit);
         if (job.tint) {
             if (job.colourError)
                 std::rethrow_exception(job.colourError);
-            imaging::MonoTint(picture, job.colour, kMonoTolerance, kBackgroundFromTopLeft, true);
+            imaging::TTintOptions tint;
+            tint.colour = job.colour;
+            tint.tolerance = kMonoTolerance;
+            tint.background = imaging::BackgroundFromTopLeft;
+            tint.greyFirst = true;
+            imaging::MonoTint(picture, tint);
         }
 
         std::optional<imaging::TEncodedFile> encoded;
-        if (job.out.format == QLatin1String("jpg")) {
-            encoded = imaging::EncodeJpeg(picture, job.encodeAs, settings.jpgQual);
+        const imaging::TFormat* output = OutputFormat(job.out.format);
+        if (output && output->takesQuality) {
+            encoded = output->encode(picture, job.encodeAs, settings.jpgQual);
         } else {
-            if (settings.useMono
-                && (job.out.format == QLatin1String("png")
-                    || job.out.format == QLatin1String("gif")))
+            if (settings.useMono && output && output->writesTransparency)
                 picture.SetTransparentMark(true);
             encoded = imaging::EncodeByExtension(picture, job.encodeAs);
         }
         if (!encoded)
-            throw EBatchError(
-                QStringLiteral("Nothing to write for %1").arg(job.fileName).toStdString());
+            throw errors::EError(errors::TCode::NothingToWrite, job.fileName.toStdString());
         bytes = std::move(encoded->bytes);
     }
 
-    bool IsJpegName(const QString& fileName)
+    bool DecodesInPlace(const std::filesystem::path& source)
     {
-        return fileName.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive)
-            || fileName.endsWith(QLatin1String(".jpeg"), Qt::CaseInsensitive);
+        const imaging::TFormat* format = imaging::FormatOfPath(source);
+        return format && format->decodesInPlace;
     }
 
 } // namespace
@@ -281,12 +286,13 @@ void TBatchRun::Produce(
 {
     // A photo is decoded where it lies in the mapped file instead of being copied into memory
     // first. Every other kind is read: its decoder takes the bytes at once, and they stay put.
-    if (IsJpegName(job.fileName)) {
+    if (DecodesInPlace(job.source)) {
         if (const auto mapped = platform::TMappedFile::Open(job.source, imaging::MaxFileBytes)) {
             // The picture outlives this job (the window shows it): a photo still held as the
             // mapped file takes bytes of its own, so the file is let go.
             const auto letGo = [&] {
-                if (picture.Kind() != imaging::TGraphicKind::Jpeg)
+                const imaging::TFormat* kind = imaging::FormatOfKind(picture.Kind());
+                if (!kind || !kind->decodesInPlace)
                     return;
                 const auto own = std::make_shared<const std::vector<std::uint8_t>>(
                     mapped->Bytes().begin(), mapped->Bytes().end());
@@ -319,30 +325,24 @@ void TBatchRun::Produce(
 
 namespace {
 
-    // Writes the bytes into a hidden file of the target folder and renames it to the target,
-    // going on to the next free number when another process takes the name meanwhile.
-    QString PublishBytes(
-        const TOutputName& out, int number, QString target, const std::vector<std::uint8_t>& bytes)
+    // Publishes the bytes under the first free number from number on, going on to the next
+    // when another process takes the name meanwhile.
+    QString PublishBytes(const TOutputName& out, int number, const std::vector<std::uint8_t>& bytes)
     {
-        TTemporaryOutput temporary(out.directory);
-        temporary.Write(bytes, target);
-        for (;;) {
-            QString error;
-            switch (platform::PublishNoReplace(temporary.Path(), target, &error)) {
-            case platform::TPublishResult::Published:
-                temporary.Published();
-                return target;
-            case platform::TPublishResult::NameTaken:
-                do {
-                    if (++number > MaxNameCandidates)
-                        throw EBatchError(NoFreeName(out).toStdString());
-                    target = out.Candidate(number);
-                } while (platform::EntryExists(target));
-                break;
-            case platform::TPublishResult::Failed:
-                throw EBatchError(
-                    QStringLiteral("Cannot write %1: %2").arg(target, error).toStdString());
-            }
+        // An output folder, or the part of the dropped tree below it, may not exist yet. A failure
+        // here ends the run at this file like a failed write.
+        if (out.createDirectory && !platform::FolderExists(out.directory)
+            && !platform::CreateFolderWithParents(out.directory))
+            throw errors::EError(errors::TCode::CannotCreateFolder, out.directory.toStdString());
+        try {
+            return platform::PublishNewFile(
+                out.directory, bytes, [&out](int n) { return out.Candidate(n); }, number,
+                MaxNameCandidates);
+        } catch (const errors::EError& e) {
+            // Named by the first candidate, as when no free name is found before writing.
+            if (e.Code() == errors::TCode::NoFreeName)
+                throw NoFreeName(out);
+            throw;
         }
     }
 
@@ -351,11 +351,12 @@ namespace {
 QString TBatchRun::Publish(const TPrepared& job, TProduced& produced)
 {
     int number = 0;
-    const QString target = FirstFreeCandidate(job.out, &number);
+    // Named before the produced error is raised, as the one-file run names its output first.
+    FirstFreeCandidate(job.out, &number);
     m_picture = std::move(produced.picture);
     if (produced.error)
         std::rethrow_exception(produced.error);
-    return PublishBytes(job.out, number, target, produced.bytes);
+    return PublishBytes(job.out, number, produced.bytes);
 }
 
 QString TBatchRun::MakeOutputFile(const QString& fileName)
@@ -367,7 +368,7 @@ QString TBatchRun::MakeOutputFile(const QString& fileName)
     job.encodeAs = platform::ToPath(target);
     std::vector<std::uint8_t> bytes;
     Produce(job, m_picture, bytes);
-    return PublishBytes(job.out, number, target, bytes);
+    return PublishBytes(job.out, number, bytes);
 }
 
 namespace {

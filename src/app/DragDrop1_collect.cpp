@@ -9,10 +9,14 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "framework/spz1_messages.h"
 #include "framework/spz1_text.h"
+#include "imaging/formats.h"
 #include "platform/platform_fs.h"
 
 namespace parvula::app {
+
+QString DefaultFileAccept() { return QString::fromStdString(imaging::AcceptedExtensions()); }
 
 namespace {
 
@@ -48,11 +52,6 @@ namespace {
     };
 
 } // namespace
-
-EListInsert::EListInsert()
-    : std::runtime_error("Zeile kann nicht eingefügt werden")
-{
-}
 
 bool ExtensionAccepted(const QString& fileName, const QString& filter)
 {
@@ -114,7 +113,7 @@ void InsertSorted(QStringList& list, const QStringList& entries, int capacity)
     }
     list = std::move(merged);
     if (refused)
-        throw EListInsert();
+        throw errors::EError(errors::TCode::ListInsert);
 }
 
 int RemoveDuplicates(QStringList& list, const TSamePath& samePath)
@@ -236,14 +235,20 @@ TDropResult CollectDrop(
     state.maxDepth = options.maxDepth;
     state.maxFiles = options.maxFiles;
     QStringList collected;
+    TDropResult result;
     for (const QString& path : paths) {
         if (state.filesCut)
             break;
         if (path.isEmpty())
             continue;
         if (platform::FolderExists(path)) {
+            const qsizetype first = collected.size();
             CollectFiles(
                 collected, WithSeparator(path) + QStringLiteral("*.*"), -1, filter, 0, state);
+            // The first folder a file came with stays its folder, as the first entry stays.
+            for (qsizetype i = first; i < collected.size(); ++i)
+                if (!result.droppedWith.contains(collected.at(i)))
+                    result.droppedWith.insert(collected.at(i), path);
             continue;
         }
         // Dropped directly, a hidden file is taken too; anything but a regular file is not,
@@ -257,15 +262,17 @@ TDropResult CollectDrop(
             break;
         }
         collected.append(path);
+        if (!result.droppedWith.contains(path))
+            result.droppedWith.insert(path, QString());
         ++state.filesTaken;
     }
 
-    TDropResult result;
     const qsizetype before = list.size();
     try {
         InsertSorted(list, collected, options.capacity);
-    } catch (const EListInsert&) {
-        RemoveDuplicates(list, options.samePath);
+    } catch (const errors::EError& e) {
+        if (e.Code() == errors::TCode::ListInsert)
+            RemoveDuplicates(list, options.samePath);
         throw;
     }
     RemoveDuplicates(list, options.samePath);
@@ -273,22 +280,19 @@ TDropResult CollectDrop(
 
     QStringList notes;
     if (state.filesCut)
-        notes.append(
-            QStringLiteral("Only the first %1 files of this drop were added.").arg(state.maxFiles));
+        notes.append(framework::MessageText(
+            errors::TCode::DropFilesCut, {}, { QString::number(state.maxFiles) }));
     if (state.depthCut)
-        notes.append(QStringLiteral("Folders more than %1 levels below a dropped folder were "
-                                    "left out.")
-                         .arg(state.maxDepth));
+        notes.append(framework::MessageText(
+            errors::TCode::DropDepthCut, {}, { QString::number(state.maxDepth) }));
     if (!state.unreadable.isEmpty())
-        notes.append(QStringLiteral("%1 folder(s) could not be read and were left out, "
-                                    "the first: %2")
-                         .arg(state.unreadable.size())
-                         .arg(QDir::toNativeSeparators(state.unreadable.first())));
+        notes.append(framework::MessageText(errors::TCode::DropUnreadable,
+            QDir::toNativeSeparators(state.unreadable.first()),
+            { QString::number(state.unreadable.size()) }));
     if (!state.undecodable.isEmpty())
-        notes.append(QStringLiteral("%1 name(s) not valid in the system's encoding were left "
-                                    "out, the first: %2")
-                         .arg(state.undecodable.size())
-                         .arg(QDir::toNativeSeparators(state.undecodable.first())));
+        notes.append(framework::MessageText(errors::TCode::DropUndecodable,
+            QDir::toNativeSeparators(state.undecodable.first()),
+            { QString::number(state.undecodable.size()) }));
     result.notice = notes.join(QLatin1Char('\n'));
     return result;
 }

@@ -4,17 +4,19 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <utility>
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include "errors/errors.h"
+
 namespace parvula::app {
 
-// The extensions the main window accepts.
-inline constexpr char DefaultFileAccept[] = "bmp,jpg,jpeg,gif,png,ico";
+// The extensions the main window accepts: every format that is read, as a comma list.
+QString DefaultFileAccept();
 
 // Limits of one drop: folder levels below a dropped folder, and files taken from one drop.
 inline constexpr int MaxWalkDepth = 256;
@@ -26,12 +28,6 @@ inline constexpr int MaxListEntries = 1000000;
 inline constexpr int faHidden = 0x02;
 inline constexpr int faSysFile = 0x04;
 inline constexpr int faDirectory = 0x10;
-
-// The list refused an entry.
-class EListInsert : public std::runtime_error {
-public:
-    EListInsert();
-};
 
 // The file name's extension (from its last ".", lower-cased A-Z, dots removed) is an element of
 // the comma list filter. A name without "." has the empty extension.
@@ -52,7 +48,8 @@ TSamePath FileSystemSamePath();
 
 // Inserts entries, in their order, each at its sorted place after the entries equal to it, as if
 // each were added to a sorted list box one by one. The list must already be sorted. At most
-// capacity entries are held: what does not fit is refused with EListInsert after the rest went in.
+// capacity entries are held: what does not fit is refused with the error ListInsert after the rest
+// went in.
 void InsertSorted(QStringList& list, const QStringList& entries, int capacity = MaxListEntries);
 
 // Of entries that name the same file the first one in the list stays. Returns how many went.
@@ -85,6 +82,10 @@ int CollectFiles(QStringList& list, const QString& mask, int depth, const QStrin
 struct TDropResult {
     int added = 0; // entries the list grew by, duplicates removed
     QString notice; // a message about limits or unreadable folders; empty when none
+    // Every file taken, with the folder it came with as it was dropped, or the empty text for a
+    // file dropped on its own; the first way a file came decides. An output folder keeps the
+    // tree below that folder.
+    QHash<QString, QString> droppedWith;
 };
 
 // How one drop is collected; tests narrow the limits or choose the file system's case rule.
@@ -98,7 +99,7 @@ struct TDropOptions {
 // Adds dropped paths to a sorted list like a drop on the file list: a folder (links followed)
 // contributes its accepted files at every depth, any other path is taken when it is a regular
 // file, hidden or not, and passes the extension test (every file when filter is empty). Then the
-// duplicates go. Throws EListInsert when the list is full; the entries that fitted stay.
+// duplicates go. Throws the error ListInsert when the list is full; the entries that fitted stay.
 TDropResult CollectDrop(QStringList& list, const QStringList& paths, const QString& filter,
     const TDropOptions& options = {});
 

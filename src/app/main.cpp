@@ -5,13 +5,13 @@
 #include <QDir>
 #include <QTextStream>
 
-#include "app/BasUnit1.h"
-#include "app/DragDrop1.h"
 #include "app/main_args.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/BasUnit1.h"
+#include "app/ui/DragDrop1.h"
 #include "framework/spz1_paths.h"
-#include "platform/platform_instance_ui.h"
-#include "platform/platform_ui.h"
+#include "framework/ui/spz1_msg.h"
+#include "platform/ui/platform_instance.h"
+#include "platform/ui/platform_ui.h"
 #include "platform/platform_version.h"
 
 namespace {

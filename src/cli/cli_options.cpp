@@ -2,7 +2,9 @@
 // so an empty value ("--format ''") is a value, not a missing one.
 #include "cli/cli_options.h"
 
-#include "imaging/imagefiles.h"
+#include "app/BasUnit1_batch.h"
+#include "app/DragDrop1_collect.h"
+#include "framework/spz1_messages.h"
 #include "imaging/picstretch1.h"
 
 namespace parvula::cli {
@@ -14,10 +16,16 @@ namespace {
         bool ok = false;
         const int value = text.trimmed().toInt(&ok);
         if (!ok)
-            throw EUsageError(QStringLiteral("%1 needs a whole number, not \"%2\"")
-                                  .arg(option, text)
-                                  .toStdString());
+            throw framework::Error(errors::TCode::UsageNeedsNumber, {}, { option, text });
         return value;
+    }
+
+    // The written formats as a list to read: "bmp, jpg, png, gif".
+    QString OutputFormatNames()
+    {
+        QStringList names = app::OutputFormatItems();
+        names.removeFirst();
+        return names.join(QStringLiteral(", "));
     }
 
 } // namespace
@@ -59,7 +67,7 @@ TCliOptions ParseArguments(const QStringList& arguments)
         }
         auto value = [&]() -> QString {
             if (i + 1 >= arguments.size())
-                throw EUsageError(QStringLiteral("%1 needs a value").arg(arg).toStdString());
+                throw framework::Error(errors::TCode::UsageNeedsValue, {}, { arg });
             return arguments.at(++i);
         };
         TSettingOverrides& o = options.overrides;
@@ -71,22 +79,18 @@ TCliOptions ParseArguments(const QStringList& arguments)
             const QString name = value();
             const int index = FilterIndexOf(name);
             if (index < 0)
-                throw EUsageError(QStringLiteral("Unknown filter \"%1\"").arg(name).toStdString());
+                throw framework::Error(errors::TCode::UsageUnknownFilter, {}, { name });
             o.filter = index;
         } else if (arg == QLatin1String("--format")) {
             const QString format = value().toLower();
-            static const QStringList known = { QString(), QStringLiteral("bmp"),
-                QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("gif") };
-            if (!known.contains(format))
-                throw EUsageError(
-                    QStringLiteral("Unknown format \"%1\" (bmp, jpg, png, gif or \"\")")
-                        .arg(format)
-                        .toStdString());
+            if (!app::OutputFormatItems().contains(format))
+                throw framework::Error(
+                    errors::TCode::UsageUnknownFormat, {}, { format, OutputFormatNames() });
             o.format = format;
         } else if (arg == QLatin1String("--quality")) {
             const int quality = WholeNumber(arg, value());
             if (quality < 10 || quality > 100)
-                throw EUsageError("--quality takes 10 to 100");
+                throw errors::EError(errors::TCode::UsageQuality);
             o.quality = quality;
         } else if (arg == QLatin1String("--affix")) {
             o.affix = value();
@@ -101,16 +105,18 @@ TCliOptions ParseArguments(const QStringList& arguments)
             o.upright = false;
         } else if (arg == QLatin1String("--shrink-only")) {
             o.shrinkOnly = true;
+        } else if (arg == QLatin1String("--output-dir")) {
+            o.outputDir = value();
         } else if (arg == QLatin1String("--profile")) {
             options.profile = value();
             if (options.profile.isEmpty())
-                throw EUsageError("--profile needs a name");
+                throw errors::EError(errors::TCode::UsageProfileName);
         } else if (arg == QLatin1String("--last")) {
             options.last = true;
         } else if (arg == QLatin1String("--jobs")) {
             options.jobs = WholeNumber(arg, value());
             if (options.jobs < 0)
-                throw EUsageError("--jobs takes 0 (one per core) or more");
+                throw errors::EError(errors::TCode::UsageJobs);
         } else if (arg == QLatin1String("--dry-run")) {
             options.dryRun = true;
         } else if (arg == QLatin1String("--quiet")) {
@@ -120,22 +126,24 @@ TCliOptions ParseArguments(const QStringList& arguments)
         } else if (arg == QLatin1String("--version")) {
             options.version = true;
         } else {
-            throw EUsageError(QStringLiteral("Unknown option %1").arg(arg).toStdString());
+            throw framework::Error(errors::TCode::UsageUnknownOption, {}, { arg });
         }
     }
     if (!options.profile.isEmpty() && options.last)
-        throw EUsageError("--profile and --last exclude each other");
+        throw errors::EError(errors::TCode::UsageProfileAndLast);
     if (options.paths.isEmpty() && !options.help && !options.version)
-        throw EUsageError("No image file or folder given");
+        throw errors::EError(errors::TCode::UsageNoPaths);
     return options;
 }
 
 QString UsageText()
 {
+    QString accepted = app::DefaultFileAccept();
+    accepted.replace(QLatin1Char(','), QStringLiteral(", "));
     return QStringLiteral(
         "Usage: parvula-cli [OPTIONS] PATH...\n"
         "Makes a thumbnail beside every image file given, and beside every image file in the\n"
-        "folders given (bmp, jpg, jpeg, gif, png, ico); nothing is ever overwritten.\n"
+        "folders given (%1), or in an output folder; nothing is ever overwritten.\n"
         "\n"
         "  --profile NAME   start from a stored profile\n"
         "  --last           start from the last-used settings of the window\n"
@@ -143,7 +151,7 @@ QString UsageText()
         "  --height N       maximum height (0: follows from the width)\n"
         "  --filter NAME    none, box, triangle, hermite, bell, b-spline, lanczos3, mitchell\n"
         "                   (or 0 to 7)\n"
-        "  --format FMT     bmp, jpg, png, gif, or \"\" for the source's own format\n"
+        "  --format FMT     %2, or \"\" for the source's own format\n"
         "  --quality N      JPEG quality, 10 to 100\n"
         "  --affix TEXT     name prefix when it ends in \"_\", else suffix (default tn_)\n"
         "  --mono CODE      two-colour tint in an HTML colour code such as #1A2B3C\n"
@@ -151,13 +159,16 @@ QString UsageText()
         "  --upright        turn photos by their EXIF orientation first (default)\n"
         "  --no-upright     keep photos as stored\n"
         "  --shrink-only    never enlarge a picture smaller than the box\n"
+        "  --output-dir DIR write into DIR instead of beside the sources, keeping the tree\n"
+        "                   below each folder given (DIR/folder/sub/tn_a.jpg); \"\" = beside\n"
         "  --jobs N         files loaded and resized at once (default 0: one per core, at\n"
         "                   most 8); names and files still come in list order\n"
         "  --dry-run        print what would be written, write nothing\n"
         "  --quiet          print nothing but errors\n"
         "  --help, --version\n"
         "\n"
-        "Exit status: 0 done, 1 a file failed (the files before it stay), 2 usage error.\n");
+        "Exit status: 0 done, 1 a file failed (the files before it stay), 2 usage error.\n")
+        .arg(accepted, OutputFormatNames());
 }
 
 } // namespace parvula::cli

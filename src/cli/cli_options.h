@@ -2,18 +2,17 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 
 #include <QString>
 #include <QStringList>
 
+#include "errors/errors.h"
+
 namespace parvula::cli {
 
-// A command line that cannot be carried out as written (exit status 2).
-class EUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// A command line that cannot be carried out as written: the program's one error type with a
+// usage code (exit status 2).
+using EUsageError = errors::EError;
 
 // Single values that override the starting settings; unset ones keep them.
 struct TSettingOverrides {
@@ -27,6 +26,7 @@ struct TSettingOverrides {
     std::optional<QString> mono;
     std::optional<bool> upright;
     std::optional<bool> shrinkOnly;
+    std::optional<QString> outputDir;
 };
 
 struct TCliOptions {
@@ -41,7 +41,7 @@ struct TCliOptions {
     bool version = false;
 };
 
-// Reads the arguments after the program name. Throws EUsageError.
+// Reads the arguments after the program name. Throws EError with a usage code.
 TCliOptions ParseArguments(const QStringList& arguments);
 
 // The filter index of a name of the filter list (case ignored); -1 when none is equal.

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include "app/BasUnit1_batch.h"
@@ -10,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_progress.h"
 #include "cli/cli_settings.h"
+#include "framework/spz1_messages.h"
 #include "platform/platform_fs.h"
 #include "platform/platform_signals.h"
 #include "platform/platform_version.h"
@@ -40,7 +42,18 @@ namespace {
             s.upright = *o.upright;
         if (o.shrinkOnly)
             s.shrinkOnly = *o.shrinkOnly;
+        if (o.outputDir)
+            s.outputDir = *o.outputDir;
+        // A relative output folder, given or stored, lies below the current folder.
+        s.outputDir = app::OutputFolderOf(s.outputDir, QDir::currentPath());
         return s;
+    }
+
+    // Usage errors end with status 2, every other failure with 1.
+    int ExitStatusOf(const std::exception& e)
+    {
+        const auto* error = dynamic_cast<const errors::EError*>(&e);
+        return error && errors::IsUsageError(error->Code()) ? kExitUsage : kExitFailed;
     }
 
     QString ErrorText(const std::exception& e)
@@ -59,11 +72,11 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
     TCliOptions options;
     try {
         options = ParseArguments(arguments);
-    } catch (const EUsageError& e) {
+    } catch (const std::exception& e) {
         err << "parvula-cli: " << e.what() << "\n"
-            << "Try 'parvula-cli --help'.\n";
+            << framework::MessageText(errors::TCode::CliTryHelp) << "\n";
         err.flush();
-        return kExitUsage;
+        return ExitStatusOf(e);
     }
     if (options.help) {
         out << UsageText()
@@ -83,35 +96,39 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
             settings = LoadStoredSettings(QStringLiteral("Profil_") + options.profile, true);
         else if (options.last)
             settings = LoadStoredSettings(QStringLiteral("df"), false);
-    } catch (const EUsageError& e) {
+    } catch (const std::exception& e) {
         err << "parvula-cli: " << e.what() << "\n";
-        return kExitUsage;
+        return ExitStatusOf(e);
     }
     settings = Apply(settings, options.overrides);
 
     QStringList dropped;
     for (const QString& path : options.paths) {
         if (!platform::EntryExists(path)) {
-            err << "parvula-cli: no such file or folder: " << path << "\n";
+            err << "parvula-cli: " << framework::MessageText(errors::TCode::UsageNoSuchPath, path)
+                << "\n";
             return kExitUsage;
         }
         dropped.append(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     }
     QStringList entries;
+    QHash<QString, QString> droppedWith;
     try {
         const app::TDropResult result
-            = app::CollectDrop(entries, dropped, QString::fromLatin1(app::DefaultFileAccept));
+            = app::CollectDrop(entries, dropped, app::DefaultFileAccept());
+        droppedWith = result.droppedWith;
         if (!result.notice.isEmpty())
             err << result.notice << "\n";
     } catch (const std::exception& e) {
         err << ErrorText(e) << "\n";
-        return kExitFailed;
+        return ExitStatusOf(e);
     }
 
     // A stop request during the walk ends here, before any file is planned or written.
     if (const int stopped = platform::StopRequestStatus()) {
         if (!options.quiet)
-            out << "Created: 0\n";
+            out << framework::MessageText(errors::TCode::Created, {}, { QStringLiteral("0") })
+                << "\n";
         return stopped;
     }
 
@@ -123,23 +140,27 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
             for (const QString& source : entries) {
                 if (platform::StopRequestStatus())
                     break;
-                const QString target = app::FirstFreeCandidate(app::OutputNameFor(source, settings),
-                    nullptr, [&](const QString& candidate) { return planned.contains(candidate); });
+                const QString target = app::FirstFreeCandidate(
+                    app::OutputNameFor(source, settings, droppedWith.value(source)), nullptr,
+                    [&](const QString& candidate) { return planned.contains(candidate); });
                 planned.insert(target);
                 if (!options.quiet)
                     out << source << " -> " << target << "\n";
             }
         } catch (const std::exception& e) {
             err << ErrorText(e) << "\n";
-            return kExitFailed;
+            return ExitStatusOf(e);
         }
         if (!options.quiet)
-            out << "Created: 0 (dry run, " << planned.size() << " planned)\n";
+            out << framework::MessageText(
+                errors::TCode::CliDryRun, {}, { QString::number(planned.size()) })
+                << "\n";
         return platform::StopRequestStatus() ? platform::StopRequestStatus() : kExitOk;
     }
 
     app::TBatchRun run([settings] { return settings; });
     run.SetJobs(options.jobs);
+    run.SetDroppedWith(droppedWith);
     int created = 0;
     try {
         created = app::RunBatch(
@@ -157,16 +178,19 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
     } catch (const std::exception& e) {
         progress.Finish();
         err << ErrorText(e) << "\n";
-        return kExitFailed;
+        return ExitStatusOf(e);
     }
     progress.Finish();
     const int stopped = platform::StopRequestStatus();
     if (stopped) {
-        err << "parvula-cli: stopped after " << created << " of " << entries.size() << " files\n";
+        err << framework::MessageText(errors::TCode::CliStopped, {},
+            { QString::number(created), QString::number(entries.size()) })
+            << "\n";
         err.flush();
     }
     if (!options.quiet)
-        out << "Created: " << created << "\n";
+        out << framework::MessageText(errors::TCode::Created, {}, { QString::number(created) })
+            << "\n";
     return stopped ? stopped : kExitOk;
 }
 

@@ -1,10 +1,12 @@
-// The eight stored settings read with the encodings the window's controls load them with.
+// The stored settings read with the encodings the window's controls load them with.
 #include "cli/cli_settings.h"
 
 #include <algorithm>
 
+#include "app/BasUnit1_batch.h"
 #include "cli/cli_options.h"
 #include "framework/spz1_ini.h"
+#include "framework/spz1_messages.h"
 #include "framework/spz1_text.h"
 
 namespace parvula::cli {
@@ -37,9 +39,8 @@ namespace {
 app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist)
 {
     if (mustExist && !SectionExists(section)) {
-        throw EUsageError(QStringLiteral("No section [%1] in %2")
-                              .arg(section, framework::SettingsFilePath())
-                              .toStdString());
+        throw framework::Error(
+            errors::TCode::UsageNoSection, framework::SettingsFilePath(), { section });
     }
     app::TBatchSettings s;
     // Spin fields: lenient numbers; the quality field keeps its range of 10 to 100.
@@ -50,11 +51,12 @@ app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist)
     // Drop-down lists: the entry equal ignoring case, or none.
     s.filter = FilterIndexByName(Stored(section, "Filter", QString()));
     const QString format = Stored(section, "Format", QString()).toLower();
-    s.format = QStringList({ "bmp", "jpg", "png", "gif" }).contains(format) ? format : QString();
+    s.format = app::OutputFormatItems().contains(format) ? format : QString();
     s.useMono = framework::TextToBool(Stored(section, "UseMono", QString()));
     s.mono = Stored(section, "Mono", QString());
     s.upright = framework::TextToBool(Stored(section, "AutoRotate", QStringLiteral("1")));
     s.shrinkOnly = framework::TextToBool(Stored(section, "ShrinkOnly", QString()));
+    s.outputDir = Stored(section, "OutDir", QString());
     return s;
 }
 

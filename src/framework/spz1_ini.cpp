@@ -2,26 +2,24 @@
 // file.
 #include "framework/spz1_ini.h"
 
+#include <cstdint>
 #include <functional>
+#include <span>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include "framework/spz1_messages.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_text.h"
 #include "platform/platform_folders.h"
+#include "platform/platform_fs.h"
+#include "platform/platform_publish.h"
 
 namespace parvula::framework {
-
-ESettingsError::ESettingsError(const QString& message)
-    : std::runtime_error(message.toStdString())
-{
-}
 
 namespace {
 
@@ -40,15 +38,14 @@ namespace {
         TEncoding encoding = TEncoding::Utf8;
     };
 
-    QString WriteErrorText(const QString& path)
+    errors::EError WriteError(const QString& path)
     {
-        return QStringLiteral("In %1 kann nicht geschrieben werden")
-            .arg(QDir::toNativeSeparators(path));
+        return Error(errors::TCode::SettingsCannotWrite, QDir::toNativeSeparators(path));
     }
 
-    QString ReadErrorText(const QString& path)
+    errors::EError ReadError(const QString& path)
     {
-        return QStringLiteral("%1 kann nicht gelesen werden").arg(QDir::toNativeSeparators(path));
+        return Error(errors::TCode::SettingsCannotRead, QDir::toNativeSeparators(path));
     }
 
     bool IsBlank(QChar c) { return c == u' ' || c == u'\t'; }
@@ -283,28 +280,27 @@ namespace {
         // A failure here shows as the failure of the lock or of the write below.
         platform::CreateFolderWithParents(folder);
 
-        QLockFile lock(path + QStringLiteral(".lock"));
-        if (!lock.tryLock(kLockTimeoutMs))
-            throw ESettingsError(WriteErrorText(path));
+        platform::TFileLock lock(path + QStringLiteral(".lock"));
+        if (!lock.TryLock(kLockTimeoutMs))
+            throw WriteError(path);
 
         TIniText ini;
         // Writing over a file we could not read would lose its content.
         if (!LoadIni(path, ini))
-            throw ESettingsError(WriteErrorText(path));
+            throw WriteError(path);
         change(ini);
         const QByteArray bytes = Encode(ini);
 
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            throw ESettingsError(WriteErrorText(path));
-        // QSaveFile may commit a short file when the disk fills up, so every length is checked
-        // and the data flushed before commit.
-        if (file.write(bytes) != bytes.size() || !file.flush()) {
-            file.cancelWriting();
-            throw ESettingsError(WriteErrorText(path));
+        // A settings file the user made a link to is replaced where the link points.
+        const QFileInfo info(path);
+        const QString target = info.isSymLink() ? info.symLinkTarget() : path;
+        try {
+            platform::ReplaceFile(platform::ToPath(target),
+                std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                    static_cast<std::size_t>(bytes.size())));
+        } catch (const errors::EError&) {
+            throw WriteError(path);
         }
-        if (!file.commit())
-            throw ESettingsError(WriteErrorText(path));
     }
 
     QString ReadSettingAt(
@@ -391,7 +387,7 @@ QStringList ReadSettingsLines(const QString& path)
 {
     TIniText ini;
     if (!LoadIni(path, ini))
-        throw ESettingsError(ReadErrorText(path));
+        throw ReadError(path);
     return ini.lines;
 }
 

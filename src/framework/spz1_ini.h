@@ -2,20 +2,17 @@
 // section helpers and whole-file line access that profile deletion uses.
 #pragma once
 
-#include <stdexcept>
-
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include "errors/errors.h"
+
 namespace parvula::framework {
 
-// The settings file cannot be written, or a stored value cannot be converted as asked.
-class ESettingsError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-    explicit ESettingsError(const QString& message);
-};
+// The settings file cannot be written, or a stored value cannot be converted as asked: the
+// program's one error type.
+using ESettingsError = errors::EError;
 
 // The executable's base name: the default section, and with ".ini" the default file name.
 QString DefaultSettingsSection();

@@ -237,7 +237,7 @@ namespace {
 TReducedImage ReduceToPalette(const TBitmap& source)
 {
     if (source.BitsPerPixel() != 24)
-        throw EImageError("ReduceToPalette: 24 Bit je Pixel erwartet");
+        throw EError(TCode::ReduceDepth);
     const int width = source.Width();
     const int height = source.Height();
 

@@ -1,16 +1,10 @@
-// TPicture, loading by extension, the conversion to a bitmap and the writers.
+// TPicture, loading by extension, the conversion to a bitmap and the encoders.
 #include "imaging/imagefiles.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <random>
-#include <system_error>
 
+#include "imaging/formats.h"
 #include "imaging/imagefiles_internal.h"
 #include "imaging/limits.h"
 
@@ -77,7 +71,7 @@ void TPicture::DrawOnto(TBitmap& target) const
     if (!m_graphic)
         return;
     if (target.BitsPerPixel() != 24 && target.BitsPerPixel() != 32)
-        throw EImageError("DrawOnto: the target must be a 24- or 32-bit bitmap");
+        throw EError(TCode::DrawTargetDepth);
     m_graphic->DrawOnto(target);
 }
 
@@ -85,31 +79,12 @@ void TPicture::SetGraphic(std::unique_ptr<TGraphic> graphic) { m_graphic = std::
 
 namespace {
 
-    std::string Lower(std::string text)
-    {
-        std::transform(text.begin(), text.end(), text.begin(),
-            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        return text;
-    }
+    using errors::PathText;
 
-    std::string PathText(const std::filesystem::path& path)
+    EError TooLargeError(const std::filesystem::path& path)
     {
-        const std::u8string text = path.u8string();
-        return std::string(text.begin(), text.end());
-    }
-
-    // The part of the file name after its last ".", as written; empty when there is none.
-    std::string ExtensionOf(const std::filesystem::path& path)
-    {
-        const std::string name = PathText(path.filename());
-        const std::size_t dot = name.rfind('.');
-        return dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    }
-
-    EImageError TooLargeError(const std::filesystem::path& path)
-    {
-        return EImageError("Die Datei \"" + PathText(path) + "\" überschreitet die Grenze von "
-            + std::to_string(MaxFileBytes / (1024 * 1024)) + " MiB");
+        return EError(
+            TCode::FileTooLarge, PathText(path), { std::to_string(MaxFileBytes / (1024 * 1024)) });
     }
 
     TBytes ReadWholeFile(const std::filesystem::path& path)
@@ -117,15 +92,15 @@ namespace {
         std::error_code ec;
         const auto status = std::filesystem::status(path, ec);
         if (ec || !std::filesystem::exists(status))
-            throw EImageError("Die Datei \"" + PathText(path) + "\" wurde nicht gefunden");
+            throw EError(TCode::FileNotFound, PathText(path));
         if (!std::filesystem::is_regular_file(status))
-            throw EImageError("\"" + PathText(path) + "\" ist keine Datei");
+            throw EError(TCode::NotAFile, PathText(path));
         const std::uintmax_t size = std::filesystem::file_size(path, ec);
         if (!ec && size > MaxFileBytes)
             throw TooLargeError(path);
         std::ifstream in(path, std::ios::binary);
         if (!in)
-            throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht geöffnet werden");
+            throw EError(TCode::FileCannotOpen, PathText(path));
         // Straight into place in one read for the size the file has; then on in blocks, in case
         // it grows while we read it, stopping at the limit.
         TBytes bytes(ec ? 0 : static_cast<std::size_t>(size));
@@ -140,13 +115,14 @@ namespace {
                 throw TooLargeError(path);
         }
         if (in.bad())
-            throw EImageError("Die Datei \"" + PathText(path) + "\" kann nicht gelesen werden");
+            throw EError(TCode::FileCannotRead, PathText(path));
         return bytes;
     }
 
-    std::filesystem::path WithExtension(std::filesystem::path path, const char* extension)
+    // The path with the extension its format is written under (".jpeg" becomes ".jpg").
+    std::filesystem::path WithOutputExtension(std::filesystem::path path, TGraphicKind kind)
     {
-        path.replace_extension(extension);
+        path.replace_extension("." + std::string(FormatOfKind(kind)->outputName));
         return path;
     }
 
@@ -173,74 +149,11 @@ namespace {
         return *picture.Bitmap();
     }
 
-    std::string ErrnoText(int error) { return std::generic_category().message(error); }
-
-    std::FILE* OpenExclusive(const std::filesystem::path& path)
-    {
-#ifdef _WIN32
-        return _wfopen(path.c_str(), L"wbx");
-#else
-        return std::fopen(path.c_str(), "wbx");
-#endif
-    }
-
 } // namespace
 
 TBitmap ConvertToBitmap(const TPicture& picture) { return ConvertedBitmap(picture); }
 
-void WriteFileReplacing(const TEncodedFile& file)
-{
-    const std::filesystem::path& target = file.path;
-    const std::filesystem::path folder = target.parent_path();
-    const std::string failure
-        = "Die Datei \"" + PathText(target) + "\" kann nicht geschrieben werden: ";
-
-    // A hidden temporary file beside the target, created exclusively so that no other file
-    // (nor a link planted under the name) is ever written through.
-    static std::atomic<unsigned> counter { 0 };
-    std::random_device random;
-    std::filesystem::path temp;
-    std::FILE* out = nullptr;
-    int lastError = 0;
-    for (int attempt = 0; attempt < 100 && !out; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".%08x%04x.tmp", random(), counter++ & 0xFFFF);
-        temp = folder / name;
-        errno = 0;
-        out = OpenExclusive(temp);
-        lastError = errno;
-        if (!out && lastError != EEXIST)
-            break;
-    }
-    if (!out)
-        throw EImageError(failure + ErrnoText(lastError));
-
-    bool ok = true;
-    int error = 0;
-    if (!file.bytes.empty()
-        && std::fwrite(file.bytes.data(), 1, file.bytes.size(), out) != file.bytes.size()) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && std::fflush(out) != 0) {
-        ok = false;
-        error = errno;
-    }
-    // fclose reports the errors of the last buffered writes (a full disk on NFS, for one).
-    if (std::fclose(out) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    std::error_code ec;
-    if (ok) {
-        std::filesystem::rename(temp, target, ec);
-        if (!ec)
-            return;
-    }
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    throw EImageError(failure + (ec ? ec.message() : ErrnoText(error)));
-}
+void ConvertPictureToBitmap(TPicture& picture) { EnsureBitmap(picture); }
 
 TSharedBytes TSharedBytes::Own(TBytes bytes)
 {
@@ -251,71 +164,47 @@ TSharedBytes TSharedBytes::Own(TBytes bytes)
 
 namespace {
 
-    enum class TFileKind { Bmp, Jpeg, Png, Gif, Ico };
-
     // Known before the file is read, so an unknown extension is reported as such.
-    TFileKind KindByExtension(const std::filesystem::path& path)
+    const TFormat& FormatToRead(const std::filesystem::path& path)
     {
         const std::string extension = ExtensionOf(path);
-        const std::string kind = Lower(extension);
-        if (kind == "bmp")
-            return TFileKind::Bmp;
-        if (kind == "jpg" || kind == "jpeg")
-            return TFileKind::Jpeg;
-        if (kind == "png")
-            return TFileKind::Png;
-        if (kind == "gif")
-            return TFileKind::Gif;
-        if (kind == "ico")
-            return TFileKind::Ico;
-        char text[300];
-        std::snprintf(
-            text, sizeof text, "Unbekannte Bilddateierweiterung (.%s)", extension.c_str());
-        throw EImageError(text);
-    }
-
-    // A JPEG keeps the file's bytes (it is decoded when drawn or resampled); the other kinds
-    // decode them at once, an icon keeping a copy of its own.
-    std::unique_ptr<TGraphic> GraphicOf(TFileKind kind, TSharedBytes bytes)
-    {
-        switch (kind) {
-        case TFileKind::Bmp:
-            return std::make_unique<TBitmapGraphic>(DecodeBmp(bytes.view));
-        case TFileKind::Jpeg:
-            return ReadJpeg(std::move(bytes));
-        case TFileKind::Png:
-            return ReadPng(bytes.view);
-        case TFileKind::Gif:
-            return ReadGif(bytes.view);
-        case TFileKind::Ico:
-            break;
-        }
-        return ReadIco(TBytes(bytes.view.begin(), bytes.view.end()));
+        if (const TFormat* format = FormatByExtension(extension))
+            return *format;
+        throw EError(TCode::UnknownExtension, errors::PathText(path), { extension });
     }
 
 } // namespace
 
 void LoadFromFile(TPicture& picture, const std::filesystem::path& path)
 {
-    const TFileKind kind = KindByExtension(path);
-    if (kind == TFileKind::Ico)
-        picture.SetGraphic(ReadIco(ReadWholeFile(path)));
-    else
-        picture.SetGraphic(GraphicOf(kind, TSharedBytes::Own(ReadWholeFile(path))));
+    const TFormat& format = FormatToRead(path);
+    picture.SetGraphic(format.read(TSharedBytes::Own(ReadWholeFile(path))));
 }
 
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
     std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes)
 {
-    const TFileKind kind = KindByExtension(path);
+    const TFormat& format = FormatToRead(path);
     if (bytes.size() > MaxFileBytes)
         throw TooLargeError(path);
-    picture.SetGraphic(GraphicOf(kind, TSharedBytes { std::move(owner), bytes }));
+    // Only a graphic that decodes in place may hold on to memory that is not its own.
+    if (!format.decodesInPlace)
+        picture.SetGraphic(format.read(TSharedBytes::Own(TBytes(bytes.begin(), bytes.end()))));
+    else
+        picture.SetGraphic(format.read(TSharedBytes { std::move(owner), bytes }));
+}
+
+std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)
+{
+    const TFormat* format = FormatOfKind(picture.Kind());
+    if (!format || !format->openRows)
+        return nullptr;
+    return format->openRows(*picture.Graphic());
 }
 
 std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path)
 {
-    const std::filesystem::path target = WithExtension(path, ".bmp");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Bitmap);
     if (const TBitmap* bitmap = picture.Bitmap())
         return TEncodedFile { target, EncodeBmpBytes(*bitmap) };
     // The picture itself stays as it is; only the file holds the converted pixels.
@@ -329,7 +218,7 @@ std::optional<TEncodedFile> EncodeJpeg(
         return std::nullopt;
     if (quality < 1 || quality > 100)
         quality = 100;
-    const std::filesystem::path target = WithExtension(path, ".jpg");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Jpeg);
     if (picture.Kind() == TGraphicKind::Jpeg && quality == 100)
         return TEncodedFile { target, picture.Graphic()->EncodeSelf() };
     TBitmap& bitmap = EnsureBitmap(picture);
@@ -340,7 +229,7 @@ std::optional<TEncodedFile> EncodePng(TPicture& picture, const std::filesystem::
 {
     if (picture.Empty())
         return std::nullopt;
-    const std::filesystem::path target = WithExtension(path, ".png");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Png);
     if (picture.Kind() == TGraphicKind::Png)
         return TEncodedFile { target, picture.Graphic()->EncodeSelf() };
     return TEncodedFile { target, EncodePngBytes(EnsureBitmap(picture)) };
@@ -350,7 +239,7 @@ std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::
 {
     if (picture.Empty())
         return std::nullopt;
-    const std::filesystem::path target = WithExtension(path, ".gif");
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Gif);
     // A PNG image converts like every other kind: transparency ends up on white.
     TBitmap& bitmap = EnsureBitmap(picture);
     if (!bitmap.IsPaletted())
@@ -360,65 +249,13 @@ std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::
 
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path)
 {
-    const std::string extension = "." + Lower(ExtensionOf(path));
-    const TGraphicKind kind = picture.Kind();
-    if (extension == ".bmp" && kind != TGraphicKind::Bitmap)
-        return EncodeBmp(picture, path);
-    if ((extension == ".jpg" || extension == ".jpeg") && kind != TGraphicKind::Jpeg)
-        return EncodeJpeg(picture, path, 100);
-    if (extension == ".png" && kind != TGraphicKind::Png)
-        return EncodePng(picture, path);
-    if (extension == ".gif" && kind != TGraphicKind::Gif)
-        return EncodeGif(picture, path);
+    // Re-encoded only when the picture's kind differs from the one the extension names.
+    const TFormat* format = FormatOfPath(path);
+    if (format && format->Writable() && picture.Kind() != format->kind)
+        return format->encode(picture, path, 100);
     if (picture.Empty())
         return std::nullopt;
     return TEncodedFile { path, picture.Graphic()->EncodeSelf() };
-}
-
-namespace {
-
-    bool Write(const std::optional<TEncodedFile>& file)
-    {
-        if (!file)
-            return false;
-        WriteFileReplacing(*file);
-        return true;
-    }
-
-} // namespace
-
-bool SaveByExtension(TPicture& picture, const std::filesystem::path& path)
-{
-    if (Write(EncodeByExtension(picture, path)))
-        return true;
-    // Nothing to write means an empty picture: the JPEG, PNG and GIF writers answer false, while
-    // an empty picture "writing itself" under any other extension counts as done.
-    const std::string extension = Lower(ExtensionOf(path));
-    return extension != "jpg" && extension != "jpeg" && extension != "png" && extension != "gif";
-}
-
-bool SaveAsJpeg(TPicture& picture, const std::filesystem::path& path, int quality)
-{
-    return Write(EncodeJpeg(picture, path, quality));
-}
-
-bool SaveAsPng(TPicture& picture, const std::filesystem::path& path)
-{
-    return Write(EncodePng(picture, path));
-}
-
-bool SaveAsGif(TPicture& picture, const std::filesystem::path& path)
-{
-    return Write(EncodeGif(picture, path));
-}
-
-bool SaveAsBmp(TPicture& picture, const std::filesystem::path& path)
-{
-    if (path.empty()) {
-        EnsureBitmap(picture);
-        return true;
-    }
-    return Write(EncodeBmp(picture, path));
 }
 
 } // namespace parvula::imaging

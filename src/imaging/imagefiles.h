@@ -1,4 +1,4 @@
-// The Picture (empty, or one graphic of five kinds), loading by extension and the writers.
+// The Picture (empty, or one graphic of five kinds), loading by extension and the encoders.
 #pragma once
 
 #include <cstdint>
@@ -6,19 +6,18 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "errors/errors.h"
 #include "imaging/imagefiles_bitmap.h"
 
 namespace parvula::imaging {
 
-// Every reader, writer and codec failure. The text is the one the user sees.
-class EImageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using errors::EError;
+using errors::TCode;
+// Every reader, writer and codec failure: the program's one error type.
+using EImageError = errors::EError;
 
 enum class TGraphicKind { Empty, Bitmap, Jpeg, Png, Gif, Icon };
 
@@ -55,8 +54,8 @@ private:
     std::unique_ptr<TGraphic> m_graphic;
 };
 
-// The encoded bytes of one output file and the path the writer chose for it (writers replace
-// the extension: ".jpeg" is written as ".jpg"). Lets a caller publish the file its own way.
+// The encoded bytes of one output file and the path the encoder chose for it (encoders replace
+// the extension: ".jpeg" is written as ".jpg"). The caller publishes the file.
 struct TEncodedFile {
     std::filesystem::path path;
     std::vector<std::uint8_t> bytes;
@@ -94,13 +93,9 @@ std::optional<TEncodedFile> EncodePng(TPicture& picture, const std::filesystem::
 std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::path& path);
 std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path);
 
-// Writers: encode, then write a hidden temporary file beside the target and move it into place,
-// so a failed write never leaves a partial file under the target name.
-bool SaveByExtension(TPicture& picture, const std::filesystem::path& path);
-bool SaveAsJpeg(TPicture& picture, const std::filesystem::path& path, int quality);
-bool SaveAsPng(TPicture& picture, const std::filesystem::path& path);
-bool SaveAsGif(TPicture& picture, const std::filesystem::path& path);
-// With an empty path: converts the picture to a bitmap instead of writing. Always true.
-bool SaveAsBmp(TPicture& picture, const std::filesystem::path& path);
+// The conversion to a bitmap: a picture of another kind then holds a bitmap of the display
+// format, white, with its graphic drawn on it (an empty picture: white, 200 x 40). A bitmap
+// stays as it is.
+void ConvertPictureToBitmap(TPicture& picture);
 
 } // namespace parvula::imaging

@@ -12,24 +12,22 @@ namespace parvula::imaging {
 
 void CheckImageSize(std::int64_t width, std::int64_t height, const char* format)
 {
-    const std::string what = std::string(format) + ": ";
-    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    const std::string w = std::to_string(width);
+    const std::string h = std::to_string(height);
     if (width < 0 || height < 0)
-        throw EImageError(what + "ungültige Bildgröße " + size);
+        throw EError(TCode::ImageSizeInvalid, {}, { format, w, h });
     if (width > MaxImageSide || height > MaxImageSide)
-        throw EImageError(what + "Bildgröße " + size + " überschreitet die Grenze von "
-            + std::to_string(MaxImageSide) + " Pixeln je Seite");
+        throw EError(TCode::ImageSideTooLarge, {}, { format, w, h, std::to_string(MaxImageSide) });
     if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MaxImagePixels)
-        throw EImageError(what + "Bildgröße " + size + " überschreitet die Grenze von "
-            + std::to_string(MaxImagePixels / (1024 * 1024)) + " Megapixeln");
+        throw EError(TCode::ImagePixelsTooMany, {},
+            { format, w, h, std::to_string(MaxImagePixels / (1024 * 1024)) });
 }
 
 TBitmap::TBitmap(int width, int height, int bitsPerPixel)
 {
     if (bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24
         && bitsPerPixel != 32)
-        throw EImageError(
-            "Bitmap: unsupported depth of " + std::to_string(bitsPerPixel) + " bits per pixel");
+        throw EError(TCode::BitmapDepthUnsupported, {}, { std::to_string(bitsPerPixel) });
     CheckImageSize(width, height, "Bitmap");
     m_width = width;
     m_height = height;

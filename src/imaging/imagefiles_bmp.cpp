@@ -31,7 +31,7 @@ TBytes EncodeBmpBytes(const TBitmap& bitmap)
     const std::uint32_t offset = 14 + 40 + paletteEntries * 4;
     const std::uint64_t fileSize = offset + imageSize;
     if (fileSize > 0xFFFFFFFFull)
-        throw EImageError("BMP: the image is too large for a BMP file");
+        throw EError(TCode::BmpTooLargeToWrite);
 
     TBytes out;
     out.reserve(static_cast<std::size_t>(fileSize));
@@ -76,7 +76,10 @@ namespace {
             | (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     }
 
-    [[noreturn]] void Fail(const std::string& text) { throw EImageError("BMP: " + text); }
+    [[noreturn]] void Fail(TCode code, std::vector<std::string> details = {})
+    {
+        throw EError(code, {}, std::move(details));
+    }
 
     // One channel of a BITFIELDS pixel: the masked bits scaled to 0..255, so 5-bit and 10-bit
     // channels and masks with gaps all come out in full range.
@@ -127,7 +130,7 @@ namespace {
         };
         while (y < height) {
             if (n - i < 2)
-                Fail("komprimierte Bilddaten sind unvollständig");
+                Fail(TCode::BmpRleTruncated);
             const std::uint8_t count = p[i];
             const std::uint8_t value = p[i + 1];
             i += 2;
@@ -143,7 +146,7 @@ namespace {
                 return;
             } else if (value == 2) {
                 if (n - i < 2)
-                    Fail("komprimierte Bilddaten sind unvollständig");
+                    Fail(TCode::BmpRleTruncated);
                 x += p[i];
                 y += p[i + 1];
                 i += 2;
@@ -151,7 +154,7 @@ namespace {
                 const std::size_t bytes = four ? (value + 1u) / 2 : value;
                 const std::size_t padded = (bytes + 1) & ~std::size_t { 1 };
                 if (n - i < bytes)
-                    Fail("komprimierte Bilddaten sind unvollständig");
+                    Fail(TCode::BmpRleTruncated);
                 for (int k = 0; k < value; ++k) {
                     const std::uint8_t b = p[i + (four ? k / 2 : k)];
                     put(four ? ((k & 1) ? b & 0x0F : b >> 4) : b);
@@ -167,7 +170,7 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
     std::size_t* pixelsEnd)
 {
     if (size < 12)
-        Fail("Bildkopf ist unvollständig");
+        Fail(TCode::BmpHeaderTruncated);
     const std::uint32_t headerSize = U32(data);
     std::int64_t width = 0;
     std::int64_t height = 0;
@@ -186,7 +189,7 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
     } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64
         || headerSize == 108 || headerSize == 124) {
         if (size < headerSize)
-            Fail("Bildkopf ist unvollständig");
+            Fail(TCode::BmpHeaderTruncated);
         width = static_cast<std::int32_t>(U32(data + 4));
         height = static_cast<std::int32_t>(U32(data + 8));
         bits = U16(data + 14);
@@ -200,14 +203,14 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
                     masks[k] = U32(data + 40 + 4 * k);
             } else {
                 if (size < headerSize + 4u * count)
-                    Fail("Farbmasken fehlen");
+                    Fail(TCode::BmpMasksMissing);
                 for (int k = 0; k < count; ++k)
                     masks[k] = U32(data + headerSize + 4 * k);
                 afterHeader += 4u * count;
             }
         }
     } else {
-        Fail("unbekannte Größe des Bildkopfs (" + std::to_string(headerSize) + ")");
+        Fail(TCode::BmpHeaderSize, { std::to_string(headerSize) });
     }
 
     const bool topDown = height < 0;
@@ -216,27 +219,26 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
     if (icon)
         height /= 2;
     if (width <= 0 || height <= 0)
-        Fail("ungültige Bildgröße " + std::to_string(width) + " x " + std::to_string(height));
+        Fail(TCode::BmpSizeInvalid, { std::to_string(width), std::to_string(height) });
     CheckImageSize(width, height, "BMP");
 
     const bool rle = compression == BiRle8 || compression == BiRle4;
     if (compression == BiRle8 && bits != 8)
-        Fail("RLE8 verlangt 8 Bit je Pixel");
+        Fail(TCode::BmpRle8Depth);
     if (compression == BiRle4 && bits != 4)
-        Fail("RLE4 verlangt 4 Bit je Pixel");
+        Fail(TCode::BmpRle4Depth);
     if (rle && topDown)
-        Fail("komprimierte Bilder können nicht von oben nach unten gespeichert sein");
+        Fail(TCode::BmpRleTopDown);
     const bool fields = compression == BiBitfields || compression == BiAlphaBitfields;
     if (fields && bits != 16 && bits != 32)
-        Fail("Farbmasken verlangen 16 oder 32 Bit je Pixel");
+        Fail(TCode::BmpMasksDepth);
     if (compression != BiRgb && !rle && !fields)
-        Fail("nicht unterstützte Kompression (" + std::to_string(compression) + ")");
+        Fail(TCode::BmpCompression, { std::to_string(compression) });
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        Fail("nicht unterstützte Farbtiefe von " + std::to_string(bits) + " Bit je Pixel");
+        Fail(TCode::BmpDepth, { std::to_string(bits) });
 
     if (bits <= 8 && colorsUsed > (1u << bits))
-        Fail("Palette mit " + std::to_string(colorsUsed) + " Einträgen bei " + std::to_string(bits)
-            + " Bit je Pixel");
+        Fail(TCode::BmpPalette, { std::to_string(colorsUsed), std::to_string(bits) });
     const std::size_t paletteStart = afterHeader;
     if (pixelOffset == 0) {
         std::uint64_t entries = 0;
@@ -245,15 +247,14 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
         pixelOffset = paletteStart + entries * paletteEntrySize;
     }
     if (pixelOffset < paletteStart || pixelOffset > size)
-        Fail("Bilddaten liegen außerhalb der Datei");
+        Fail(TCode::BmpDataOutside);
 
     // Uncompressed rows must all be present: checked before the bitmap takes its memory, so a
     // header of a few bytes cannot make us reserve hundreds of megabytes.
     const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
     const std::uint64_t needed = stride * static_cast<std::uint64_t>(height);
     if (!rle && needed > size - pixelOffset)
-        Fail("Bilddaten sind unvollständig (" + std::to_string(size - pixelOffset) + " von "
-            + std::to_string(needed) + " Bytes)");
+        Fail(TCode::BmpDataShort, { std::to_string(size - pixelOffset), std::to_string(needed) });
 
     const int depth = bits <= 8 ? static_cast<int>(bits) : (bits == 32 && !fields ? 32 : 24);
     TBitmap bitmap(static_cast<int>(width), static_cast<int>(height), depth);
@@ -314,10 +315,10 @@ TBitmap DecodeDib(const std::uint8_t* data, std::size_t size, std::size_t pixelO
 TBitmap DecodeBmp(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() < 14 + 12 || bytes[0] != 'B' || bytes[1] != 'M')
-        Fail("keine BMP-Datei");
+        Fail(TCode::BmpNotBmp);
     const std::uint32_t offset = U32(bytes.data() + 10);
     if (offset < 14 + 12 || offset > bytes.size())
-        Fail("Bilddaten liegen außerhalb der Datei");
+        Fail(TCode::BmpDataOutside);
     return DecodeDib(bytes.data() + 14, bytes.size() - 14, offset - 14, false, nullptr);
 }
 

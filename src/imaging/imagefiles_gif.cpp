@@ -66,7 +66,7 @@ namespace {
 
     [[noreturn]] void FailGif(int code)
     {
-        throw EImageError(std::string("GIF: ") + GifErrorText(code));
+        throw EError(TCode::GifLibrary, {}, { GifErrorText(code) });
     }
 
     struct TGifSource {
@@ -141,7 +141,7 @@ namespace {
             static_cast<std::size_t>(TableSize(colours.size())), GifColorType { 0, 0, 0 });
         TColourMap map(GifMakeMapObject(static_cast<int>(padded.size()), padded.data()));
         if (!map)
-            throw EImageError("GIF: Farbtabelle kann nicht angelegt werden");
+            throw EError(TCode::GifColourMap);
         return map;
     }
 
@@ -305,21 +305,20 @@ namespace {
     void ReadFrame(GifFileType* gif, TGifGraphic& graphic, std::uint64_t& totalPixels)
     {
         if (graphic.m_frames.size() >= static_cast<std::size_t>(MaxGifFrames))
-            throw EImageError("GIF: mehr als " + std::to_string(MaxGifFrames)
-                + " Bilder überschreiten die Grenze");
+            throw EError(TCode::GifFramesTooMany, {}, { std::to_string(MaxGifFrames) });
         if (DGifGetImageDesc(gif) != GIF_OK)
             FailGif(gif->Error);
         const GifImageDesc& desc = gif->Image;
         if (desc.Width <= 0 || desc.Height <= 0)
-            throw EImageError("GIF: Bild " + std::to_string(graphic.m_frames.size() + 1)
-                + " hat die Größe " + std::to_string(desc.Width) + " x "
-                + std::to_string(desc.Height));
+            throw EError(TCode::GifFrameSize, {},
+                { std::to_string(graphic.m_frames.size() + 1), std::to_string(desc.Width),
+                    std::to_string(desc.Height) });
         CheckImageSize(desc.Width, desc.Height, "GIF");
         totalPixels
             += static_cast<std::uint64_t>(desc.Width) * static_cast<std::uint64_t>(desc.Height);
         if (totalPixels > MaxGifTotalPixels)
-            throw EImageError("GIF: die Bilder überschreiten zusammen die Grenze von "
-                + std::to_string(MaxGifTotalPixels / (1024 * 1024)) + " Megapixeln");
+            throw EError(
+                TCode::GifPixelsTooMany, {}, { std::to_string(MaxGifTotalPixels / (1024 * 1024)) });
 
         // An LZW code takes at least 2 bits and stands for at most 4,096 pixels: a frame larger
         // than the rest of the file can hold is refused before its pixels take memory.
@@ -327,10 +326,9 @@ namespace {
         const std::uint64_t remaining = source->size - source->pos;
         if (static_cast<std::uint64_t>(desc.Width) * static_cast<std::uint64_t>(desc.Height)
             > remaining * 4 * 4096)
-            throw EImageError("GIF: Bild " + std::to_string(graphic.m_frames.size() + 1) + " ("
-                + std::to_string(desc.Width) + " x " + std::to_string(desc.Height)
-                + ") ist größer, als die restlichen " + std::to_string(remaining)
-                + " Bytes der Datei enthalten können");
+            throw EError(TCode::GifFrameBeyondFile, {},
+                { std::to_string(graphic.m_frames.size() + 1), std::to_string(desc.Width),
+                    std::to_string(desc.Height), std::to_string(remaining) });
 
         TFrame frame;
         frame.left = desc.Left;
@@ -381,8 +379,8 @@ std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes)
     if (!gif)
         FailGif(error);
     if (gif->SWidth <= 0 || gif->SHeight <= 0)
-        throw EImageError("GIF: der logische Bildschirm hat die Größe "
-            + std::to_string(gif->SWidth) + " x " + std::to_string(gif->SHeight));
+        throw EError(TCode::GifScreenSize, {},
+            { std::to_string(gif->SWidth), std::to_string(gif->SHeight) });
     CheckImageSize(gif->SWidth, gif->SHeight, "GIF");
 
     auto graphic = std::make_unique<TGifGraphic>();
@@ -412,11 +410,11 @@ std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes)
             done = true;
             break;
         default:
-            throw EImageError("GIF: unbekannter Datensatz");
+            throw EError(TCode::GifUnknownRecord);
         }
     }
     if (graphic->m_frames.empty())
-        throw EImageError("GIF: die Datei enthält kein Bild");
+        throw EError(TCode::GifNoImage);
     graphic->m_trailing = std::move(pending);
     return graphic;
 }

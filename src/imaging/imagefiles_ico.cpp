@@ -19,11 +19,14 @@ namespace {
             | (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     }
 
-    [[noreturn]] void Fail(const std::string& text) { throw EImageError("ICO: " + text); }
+    [[noreturn]] void Fail(TCode code, std::vector<std::string> details = {})
+    {
+        throw EError(code, {}, std::move(details));
+    }
 
     class TIconGraphic final : public TGraphic {
     public:
-        TBytes m_bytes;
+        TSharedBytes m_bytes;
         // The selected image: a PNG graphic, or colour pixels with an AND mask (1 = not drawn).
         std::unique_ptr<TGraphic> m_png;
         TBitmap m_colour;
@@ -33,7 +36,10 @@ namespace {
         TGraphicKind Kind() const override { return TGraphicKind::Icon; }
         int Width() const override { return m_png ? m_png->Width() : m_colour.Width(); }
         int Height() const override { return m_png ? m_png->Height() : m_colour.Height(); }
-        TBytes EncodeSelf() const override { return m_bytes; }
+        TBytes EncodeSelf() const override
+        {
+            return TBytes(m_bytes.view.begin(), m_bytes.view.end());
+        }
 
         void DrawOnto(TBitmap& target) const override
         {
@@ -91,17 +97,22 @@ namespace {
 
 std::unique_ptr<TGraphic> ReadIco(TBytes bytes)
 {
+    return ReadIco(TSharedBytes::Own(std::move(bytes)));
+}
+
+std::unique_ptr<TGraphic> ReadIco(TSharedBytes shared)
+{
+    const std::span<const std::uint8_t> bytes = shared.view;
     if (bytes.size() < 6 || U16(bytes.data()) != 0
         || (U16(bytes.data() + 2) != 1 && U16(bytes.data() + 2) != 2))
-        Fail("keine Symboldatei");
+        Fail(TCode::IcoNotIcon);
     const std::uint32_t count = U16(bytes.data() + 4);
     if (count == 0)
-        Fail("die Datei enthält kein Bild");
+        Fail(TCode::IcoNoImage);
     if (count > static_cast<std::uint32_t>(MaxIconEntries))
-        Fail(std::to_string(count) + " Einträge überschreiten die Grenze von "
-            + std::to_string(MaxIconEntries));
+        Fail(TCode::IcoEntriesTooMany, { std::to_string(count), std::to_string(MaxIconEntries) });
     if (bytes.size() < 6 + 16ull * count)
-        Fail("das Verzeichnis ist unvollständig");
+        Fail(TCode::IcoDirectoryShort);
 
     // The image closest to 32 x 32; among equally close ones the one with the most colours
     // (this display shows true colour), then the first.
@@ -127,7 +138,7 @@ std::unique_ptr<TGraphic> ReadIco(TBytes bytes)
         }
     }
     if (best < 0)
-        Fail("kein Bild liegt vollständig in der Datei");
+        Fail(TCode::IcoNoCompleteImage);
 
     const std::uint8_t* entry = bytes.data() + 6 + 16 * best;
     const std::size_t size = U32(entry + 8);
@@ -135,11 +146,10 @@ std::unique_ptr<TGraphic> ReadIco(TBytes bytes)
     auto icon = std::make_unique<TIconGraphic>();
     static constexpr std::uint8_t PngSignature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
     if (size >= 8 && std::memcmp(bytes.data() + offset, PngSignature, 8) == 0)
-        icon->m_png = ReadPng(TBytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-            bytes.begin() + static_cast<std::ptrdiff_t>(offset + size)));
+        icon->m_png = ReadPng(bytes.subspan(offset, size));
     else
         DecodeIconDib(*icon, bytes.data() + offset, size);
-    icon->m_bytes = std::move(bytes);
+    icon->m_bytes = std::move(shared);
     return icon;
 }
 

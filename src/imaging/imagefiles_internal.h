@@ -65,8 +65,6 @@ inline constexpr int DisplayBitsPerPixel = 24;
 
 // The conversion to a bitmap: white, the graphic drawn on it; 200 x 40 white when empty.
 TBitmap ConvertToBitmap(const TPicture& picture);
-// Writes a hidden temporary file beside the target, then moves it onto the target.
-void WriteFileReplacing(const TEncodedFile& file);
 
 // The first byte of pixel (x, y) of a 24- or 32-bit bitmap.
 inline std::uint8_t* PixelAt(TBitmap& bitmap, int x, int y)
@@ -107,6 +105,8 @@ std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes);
 std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes);
 TBitmap DecodeJpegBytes(std::span<const std::uint8_t> bytes);
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality);
+// The rows of a JPEG graphic for the resampler; the graphic must outlive the reader.
+std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& jpeg);
 
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes);
 TBytes EncodePngBytes(const TBitmap& bitmap);
@@ -115,5 +115,7 @@ std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes);
 TBytes EncodeGifBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadIco(TBytes bytes);
+// Keeps the bytes' owner: the icon writes the file's own bytes when it writes itself.
+std::unique_ptr<TGraphic> ReadIco(TSharedBytes bytes);
 
 } // namespace parvula::imaging

@@ -184,11 +184,8 @@ namespace {
     [[noreturn]] void ThrowJpegError(const TJpegError& error)
     {
         if (error.scanLimitHit)
-            throw EImageError("JPEG: mehr als " + std::to_string(MaxJpegScans)
-                + " progressive Scans überschreiten die Grenze");
-        char text[64];
-        std::snprintf(text, sizeof text, "JPEG-Fehler #%d", error.code);
-        throw EImageError(text);
+            throw EError(TCode::JpegScansTooMany, {}, { std::to_string(MaxJpegScans) });
+        throw EError(TCode::JpegLibrary, {}, { std::to_string(error.code) });
     }
 
     // The decompressor's state, destroyed in every case (also when a constructor that holds it
@@ -299,7 +296,7 @@ namespace {
         void CheckSameSize(int width, int height) const
         {
             if (width != m_width || height != m_height)
-                throw EImageError("JPEG: die Datei hat sich beim Lesen geändert");
+                throw EError(TCode::JpegChangedWhileRead);
         }
 
     private:
@@ -329,7 +326,7 @@ namespace {
         void ReadRow(std::uint8_t* bgr) override
         {
             if (m_next >= m_height)
-                throw EImageError("JPEG: no more rows");
+                throw EError(TCode::JpegNoMoreRows);
             if (m_decoded)
                 std::memcpy(
                     bgr, m_decoded->ScanLine(m_next), static_cast<std::size_t>(m_width) * 3);
@@ -460,9 +457,9 @@ std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes)
     return std::make_unique<TJpegGraphic>(std::move(bytes), width, height);
 }
 
-std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)
+std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& graphic)
 {
-    if (const auto* jpeg = dynamic_cast<const TJpegGraphic*>(picture.Graphic()))
+    if (const auto* jpeg = dynamic_cast<const TJpegGraphic*>(&graphic))
         return std::make_unique<TJpegRowReader>(*jpeg);
     return nullptr;
 }

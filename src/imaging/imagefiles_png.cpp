@@ -113,7 +113,7 @@ namespace {
         z_stream z;
         std::memset(&z, 0, sizeof z);
         if (deflateInit(&z, 7) != Z_OK)
-            throw EImageError("PNG: zlib kann nicht initialisiert werden");
+            throw EError(TCode::PngZlibInit);
         TBytes compressed;
         TBytes filtered(raster.rowBytes + 1);
         std::uint8_t buffer[1 << 15];
@@ -141,7 +141,7 @@ namespace {
         }
         deflateEnd(&z);
         if (status != Z_STREAM_END)
-            throw EImageError("PNG: zlib-Fehler beim Komprimieren");
+            throw EError(TCode::PngZlibCompress);
 
         for (std::size_t at = 0; at < compressed.size(); at += IdatChunkBytes)
             PutChunk(out, "IDAT", compressed.data() + at,
@@ -342,7 +342,7 @@ namespace {
             if (m_state.png)
                 m_state.info = png_create_info_struct(m_state.png);
             if (!m_state.png || !m_state.info)
-                throw EImageError("PNG: libpng kann nicht initialisiert werden");
+                throw EError(TCode::PngLibpngInit);
         }
         ~TPngReader() { png_destroy_read_struct(&m_state.png, &m_state.info, nullptr); }
         TPngReader(const TPngReader&) = delete;
@@ -362,9 +362,9 @@ namespace {
                 = (static_cast<std::uint64_t>(m_state.width) * m_state.bitDepth + 7) / 8
                 * m_state.height;
             if (packed > (compressed + 1) * 1032)
-                throw EImageError("PNG: " + std::to_string(compressed)
-                    + " Bytes Bilddaten reichen nicht für " + std::to_string(m_state.width) + " x "
-                    + std::to_string(m_state.height) + " Pixel");
+                throw EError(TCode::PngDataTooShort, {},
+                    { std::to_string(compressed), std::to_string(m_state.width),
+                        std::to_string(m_state.height) });
             auto graphic = std::make_unique<TPngGraphic>();
             TPngRaster& raster = graphic->m_raster;
             raster.width = m_state.width;
@@ -395,7 +395,7 @@ namespace {
         }
 
     private:
-        [[noreturn]] void Fail() { throw EImageError(std::string("PNG: ") + m_state.message); }
+        [[noreturn]] void Fail() { throw EError(TCode::PngLibrary, {}, { m_state.message }); }
 
         TPngDecode m_state;
     };
@@ -434,15 +434,15 @@ namespace {
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() < 8 || std::memcmp(bytes.data(), PngSignature, 8) != 0)
-        throw EImageError("PNG: keine PNG-Datei");
+        throw EError(TCode::PngNotPng);
     // Every chunk must lie within the bytes present before libpng sees it: libpng reserves a
     // chunk's declared length before reading it, so a few bytes could otherwise claim gigabytes.
     for (std::size_t pos = 8;;) {
         if (bytes.size() - pos < 12)
-            throw EImageError("PNG: Datei ist unvollständig");
+            throw EError(TCode::PngTruncated);
         const std::uint32_t length = BigEndian32(bytes.data() + pos);
         if (length > 0x7FFFFFFFu || length > bytes.size() - pos - 12)
-            throw EImageError("PNG: Datei ist unvollständig");
+            throw EError(TCode::PngTruncated);
         if (std::memcmp(bytes.data() + pos + 4, "IEND", 4) == 0)
             break;
         pos += 12 + static_cast<std::size_t>(length);

@@ -49,10 +49,10 @@ namespace {
     // any other graphic is drawn onto white). Returns the bitmap inside the picture.
     TBitmap& MakeBitmap24(TPicture& picture)
     {
-        SaveAsBmp(picture, {});
+        ConvertPictureToBitmap(picture);
         TBitmap* bitmap = picture.Bitmap();
         if (bitmap == nullptr)
-            throw EImageError("MonoTint: the picture could not be converted to a bitmap");
+            throw EError(TCode::TintNoBitmap);
         bitmap->ConvertTo24();
         return *bitmap;
     }
@@ -94,19 +94,20 @@ void ToGrey(TPicture& picture)
     GreyPixels(MakeBitmap24(picture));
 }
 
-void MonoTint(
-    TPicture& picture, std::int32_t colour, int tolerance, std::int32_t background, bool greyFirst)
+void MonoTint(TPicture& picture, const TTintOptions& options)
 {
     if (picture.Empty())
         return;
     TBitmap& bitmap = MakeBitmap24(picture);
-    if (greyFirst)
+    if (options.greyFirst)
         GreyPixels(bitmap);
     if (bitmap.Width() < 1 || bitmap.Height() < 1)
         return; // no top-left pixel and nothing to tint
 
-    const TRgb key = background == -1 ? bitmap.PixelColor(0, 0) : ResolveColor(background);
-    const TRgb ink = ResolveColor(colour);
+    const TRgb key = options.background == BackgroundFromTopLeft ? bitmap.PixelColor(0, 0)
+                                                                 : ResolveColor(options.background);
+    const TRgb ink = ResolveColor(options.colour);
+    const int tolerance = options.tolerance;
     // In 64 bits: the bounds key -/+ tolerance may lie far outside 0..255 for any tolerance.
     const auto within = [tolerance](std::uint8_t value, std::uint8_t keyValue) {
         const std::int64_t difference = static_cast<std::int64_t>(value) - keyValue;

@@ -20,10 +20,19 @@ TRgb ResolveColor(std::int32_t colour);
 // An empty picture stays empty.
 void ToGrey(TPicture& picture);
 
-// Turns the picture into a 24-bit two-colour bitmap: pixels within tolerance (inclusive, on each
-// of red, green and blue) of the background become exactly the background colour, all others
-// exactly colour. background -1 takes the top-left pixel after the optional grey step.
-void MonoTint(
-    TPicture& picture, std::int32_t colour, int tolerance, std::int32_t background, bool greyFirst);
+// The background value that takes the colour of the picture's top-left pixel.
+inline constexpr std::int32_t BackgroundFromTopLeft = -1;
+
+struct TTintOptions {
+    std::int32_t colour = 0; // a TColor
+    int tolerance = 0; // inclusive, on each of red, green and blue
+    std::int32_t background = BackgroundFromTopLeft; // a TColor, or BackgroundFromTopLeft
+    bool greyFirst = false; // the grey step of ToGrey before the background is taken
+};
+
+// Turns the picture into a 24-bit two-colour bitmap: pixels within tolerance of the background
+// become exactly the background colour, all others exactly colour. BackgroundFromTopLeft takes
+// the top-left pixel after the optional grey step.
+void MonoTint(TPicture& picture, const TTintOptions& options);
 
 } // namespace parvula::imaging

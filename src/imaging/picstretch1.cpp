@@ -75,9 +75,9 @@ TWeightLists BuildWeightLists(
     if (destLength <= 0)
         return lists;
     if (sourceLength < 1)
-        throw EImageError("Source bitmap too small");
+        throw EError(TCode::SourceBitmapTooSmall);
     if (!(scale > 0.0f) || filter == nullptr)
-        throw EImageError("Resample: invalid scale or kernel");
+        throw EError(TCode::ResampleInvalidScale);
     lists.resize(static_cast<std::size_t>(destLength));
 
     // Shrinking widens the kernel by 1 / scale and flattens it by the same factor, so every
@@ -545,9 +545,9 @@ namespace {
     void CheckResampleSource(int width, int height, TFilterFunc filter)
     {
         if (width < 1 || height < 1)
-            throw EImageError("Source bitmap too small");
+            throw EError(TCode::SourceBitmapTooSmall);
         if (filter == nullptr)
-            throw EImageError("Resample: no kernel given");
+            throw EError(TCode::ResampleNoKernel);
     }
 
 } // namespace

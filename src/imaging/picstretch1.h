@@ -41,6 +41,16 @@ inline constexpr int KernelCount = 8;
 // Indexed by the filter index of the main window's filter list: 0 "none" to 7 "Mitchell".
 extern const std::array<TKernelEntry, KernelCount> KernelTable;
 
+// The filters, in the order of the kernel table and of the window's filter list.
+enum class TFilter { None, Box, Triangle, Hermite, Bell, BSpline, Lanczos3, Mitchell };
+
+// The filter of an item index of the window's filter list (edFilter): 1 to 7 a kernel; 0
+// ("none"), -1 (no item selected) or less: no filter, plain stretching. An index past the list
+// throws EImageError.
+TFilter FilterOfListIndex(int index);
+// The filter's row of the kernel table.
+const TKernelEntry& KernelOf(TFilter filter);
+
 // One contribution of a source pixel to one destination pixel.
 struct TWeight {
     int index; // source pixel in the line, always within 0 .. length - 1
@@ -102,15 +112,33 @@ struct TFitSize {
     friend bool operator==(const TFitSize&, const TFitSize&) = default;
 };
 
+// Which pictures the box changes.
+enum class TFitDirection {
+    ShrinkOnly, // a picture that fits in the box keeps its size
+    BothWays, // smaller pictures are enlarged until they touch the box
+    EnlargeOnly, // a picture that reaches the box keeps its size
+};
+
+// How FitToBox fits a picture. A maximum of 0 or less sets no side of its own; both 0 keep the
+// picture's size.
+struct TFitOptions {
+    int maxWidth = 0;
+    int maxHeight = 0;
+    // false: a missing side takes the picture's own, and the sides are set independently
+    bool keepAspect = true;
+    TFitDirection direction = TFitDirection::BothWays;
+    TFilter filter = TFilter::None; // None: nearest-neighbour stretching
+};
+
 // The target size of FitToBox, or nullopt when the picture is to be left as it is (nothing to
-// do, or the computation would divide by a picture side of 0 or overflow).
-std::optional<TFitSize> FitTargetSize(int pictureWidth, int pictureHeight, int maxWidth,
-    int maxHeight, bool keepAspect, int direction);
+// do, or the computation would divide by a picture side of 0 or overflow). The filter plays no
+// part.
+std::optional<TFitSize> FitTargetSize(
+    int pictureWidth, int pictureHeight, const TFitOptions& options);
 
 // Fits the picture into the box: replaces it by a 24-bit bitmap of the target size, drawn on
-// white and scaled with the kernel of filterIndex (1..7) or by nearest neighbour (<= 0). When
-// there is nothing to do the picture is left exactly as it was.
-void FitToBox(TPicture& picture, int maxWidth, int maxHeight, bool keepAspect, int direction,
-    int filterIndex);
+// white and scaled with the filter's kernel or by nearest neighbour. When there is nothing to do
+// the picture is left exactly as it was.
+void FitToBox(TPicture& picture, const TFitOptions& options);
 
 } // namespace parvula::imaging

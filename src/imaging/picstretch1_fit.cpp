@@ -41,13 +41,26 @@ namespace {
 
 } // namespace
 
-std::optional<TFitSize> FitTargetSize(int pictureWidth, int pictureHeight, int maxWidth,
-    int maxHeight, bool keepAspect, int direction)
+TFilter FilterOfListIndex(int index)
+{
+    if (index >= KernelCount)
+        throw EError(TCode::UnknownFilter, {}, { std::to_string(index) });
+    return index <= 0 ? TFilter::None : static_cast<TFilter>(index);
+}
+
+const TKernelEntry& KernelOf(TFilter filter)
+{
+    return KernelTable[static_cast<std::size_t>(filter)];
+}
+
+std::optional<TFitSize> FitTargetSize(
+    int pictureWidth, int pictureHeight, const TFitOptions& options)
 {
     const int pw = pictureWidth;
     const int ph = pictureHeight;
-    int w = maxWidth;
-    int h = maxHeight;
+    int w = options.maxWidth;
+    int h = options.maxHeight;
+    const bool keepAspect = options.keepAspect;
     try {
         if (w <= 0 && h <= 0) {
             w = pw;
@@ -63,9 +76,10 @@ std::optional<TFitSize> FitTargetSize(int pictureWidth, int pictureHeight, int m
         // 100 x 100 box passes them and is scaled to its own size.
         if (w == pw && h == ph)
             return std::nullopt;
-        if (direction < 0 && !((0 < w && w < pw) || (0 < h && h < ph)))
+        if (options.direction == TFitDirection::ShrinkOnly
+            && !((0 < w && w < pw) || (0 < h && h < ph)))
             return std::nullopt;
-        if (direction > 0 && !(w > pw || h > ph))
+        if (options.direction == TFitDirection::EnlargeOnly && !(w > pw || h > ph))
             return std::nullopt;
         if (keepAspect && w > 0 && h > 0) {
             const double pictureRatio = Ratio(pw, ph);
@@ -95,9 +109,9 @@ void StretchNearest(const TBitmap& source, TBitmap& dest)
     if (dw == 0 || dh == 0)
         return;
     if (sw < 1 || sh < 1)
-        throw EImageError("Source bitmap too small");
+        throw EError(TCode::SourceBitmapTooSmall);
     if (source.BitsPerPixel() != 24 || dest.BitsPerPixel() != 24)
-        throw EImageError("StretchNearest: 24-bit bitmaps expected");
+        throw EError(TCode::StretchDepth);
     // Destination pixel i takes source pixel floor((2i + 1) * S / (2 * D)), the one under its
     // centre: whole rows and columns are dropped or repeated evenly and symmetrically, and the
     // index is always below S. 64-bit integers: no rounding question and no overflow.
@@ -113,23 +127,20 @@ void StretchNearest(const TBitmap& source, TBitmap& dest)
     }
 }
 
-void FitToBox(
-    TPicture& picture, int maxWidth, int maxHeight, bool keepAspect, int direction, int filterIndex)
+void FitToBox(TPicture& picture, const TFitOptions& options)
 {
-    const std::optional<TFitSize> size = FitTargetSize(
-        picture.Width(), picture.Height(), maxWidth, maxHeight, keepAspect, direction);
+    const std::optional<TFitSize> size = FitTargetSize(picture.Width(), picture.Height(), options);
     if (!size)
         return;
-    if (filterIndex >= KernelCount)
-        throw EImageError("Unknown resampling filter " + std::to_string(filterIndex));
+    const bool kernel = options.filter != TFilter::None;
 
     // A JPEG is opaque: its decoded rows go straight into the horizontal pass, so the whole
     // picture is never held.
-    if (filterIndex >= 1) {
+    if (kernel) {
         TBitmap target(size->width, size->height, 24);
         if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
-            const TKernelEntry& kernel = KernelTable[static_cast<std::size_t>(filterIndex)];
-            ResampleRows(*rows, target, kernel.filter, kernel.support);
+            const TKernelEntry& entry = KernelOf(options.filter);
+            ResampleRows(*rows, target, entry.filter, entry.support);
             rows.reset(); // it reads the picture's bytes, which the assignment replaces
             picture.Assign(std::move(target));
             return;
@@ -142,9 +153,9 @@ void FitToBox(
     picture.DrawOnto(source);
 
     TBitmap target(size->width, size->height, 24);
-    if (filterIndex >= 1) {
-        const TKernelEntry& kernel = KernelTable[static_cast<std::size_t>(filterIndex)];
-        Resample(source, target, kernel.filter, kernel.support);
+    if (kernel) {
+        const TKernelEntry& entry = KernelOf(options.filter);
+        Resample(source, target, entry.filter, entry.support);
     } else {
         StretchNearest(source, target);
     }

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "app/BasUnit1_batch.h"
+#include "app/picture_save.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
 
@@ -42,11 +43,11 @@ void MakeImage(const QString& path, int w = 40, int h = 30)
         f.write(reinterpret_cast<const char*>(encoded->bytes.data()),
             static_cast<qint64>(encoded->bytes.size()));
     } else if (ext == "png") {
-        ASSERT_TRUE(imaging::SaveAsPng(picture, target));
+        ASSERT_TRUE(app::SaveAsPng(picture, target));
     } else if (ext == "gif") {
-        ASSERT_TRUE(imaging::SaveAsGif(picture, target));
+        ASSERT_TRUE(app::SaveAsGif(picture, target));
     } else {
-        ASSERT_TRUE(imaging::SaveByExtension(picture, target));
+        ASSERT_TRUE(app::SaveByExtension(picture, target));
     }
     ASSERT_TRUE(QFile::exists(path)) << path.toStdString();
 }
@@ -256,7 +257,7 @@ TEST_F(TBatchFixture, MonoColorMarksPngAndGifAndTintsEveryFormat)
     const QString jpg = Run(Path("photo.png"));
     imaging::TPicture j;
     imaging::LoadFromFile(j, platform::ToPath(jpg));
-    imaging::SaveAsBmp(j, {});
+    imaging::ConvertPictureToBitmap(j);
     const imaging::TRgb far = j.Bitmap()->PixelColor(j.Width() - 1, j.Height() - 1);
     EXPECT_GT(far.r, 200); // the far corner differs from the background: tinted red
     EXPECT_LT(far.g, 60);

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "app/BasUnit1_batch.h"
+#include "app/picture_save.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
 
@@ -37,9 +38,9 @@ void MakeImage(const QString& path, int w, int h, int seed)
     const QString ext = QFileInfo(path).suffix().toLower();
     const auto target = platform::ToPath(path);
     if (ext == "jpg")
-        ASSERT_TRUE(imaging::SaveAsJpeg(picture, target, 92));
+        ASSERT_TRUE(app::SaveAsJpeg(picture, target, 92));
     else
-        ASSERT_TRUE(imaging::SaveByExtension(picture, target));
+        ASSERT_TRUE(app::SaveByExtension(picture, target));
 }
 
 QStringList Entries(const QString& dir)

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "app/BasUnit1_batch.h"
+#include "app/picture_save.h"
 #include "imaging/imagefiles.h"
 #include "imaging/orientation.h"
 #include "platform/platform_fs.h"
@@ -100,7 +101,7 @@ protected:
         app::TBatchRun run([this] { return settings; });
         imaging::TPicture out;
         imaging::LoadFromFile(out, platform::ToPath(run.MakeOutputFile(source)));
-        imaging::SaveAsBmp(out, {});
+        imaging::ConvertPictureToBitmap(out);
         return out;
     }
 };
@@ -217,7 +218,7 @@ TEST_F(UprightTest, ShrinkOnlyKeepsSmallPicturesAndStillShrinksLargeOnes)
         bmp.Fill({ 1, 2, 3 });
         imaging::TPicture p;
         p.Assign(std::move(bmp));
-        EXPECT_TRUE(imaging::SaveAsPng(p, platform::ToPath(dir.filePath(name))));
+        EXPECT_TRUE(app::SaveAsPng(p, platform::ToPath(dir.filePath(name))));
         return dir.filePath(name);
     };
     settings.width = 100;

@@ -21,7 +21,7 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace {
 
-const QString Accept = QString::fromLatin1(DefaultFileAccept);
+const QString Accept = DefaultFileAccept();
 
 // A folder tree made of the relative file names given; folders come with their files.
 class Tree {
@@ -91,8 +91,9 @@ TEST(SortedInsertion, AFullListRefusesTheRestAndKeepsWhatFitted)
     QStringList list { "/p/b.jpg" };
     try {
         InsertSorted(list, { "/p/c.jpg", "/p/a.jpg", "/p/d.jpg" }, 3);
-        FAIL() << "no EListInsert";
-    } catch (const EListInsert& e) {
+        FAIL() << "the full list took every entry";
+    } catch (const parvula::errors::EError& e) {
+        EXPECT_EQ(e.Code(), parvula::errors::TCode::ListInsert);
         EXPECT_STREQ(e.what(), "Zeile kann nicht eingefügt werden");
     }
     EXPECT_EQ(list, (QStringList { "/p/a.jpg", "/p/b.jpg", "/p/c.jpg" }));
@@ -237,7 +238,12 @@ TEST(Drop, AFullListRefusesWithItsErrorAndKeepsWhatFitted)
     TDropOptions small;
     small.capacity = 2;
     QStringList list;
-    EXPECT_THROW(CollectDrop(list, { t.Path("p") }, Accept, small), EListInsert);
+    try {
+        CollectDrop(list, { t.Path("p") }, Accept, small);
+        ADD_FAILURE() << "the full list took every entry";
+    } catch (const parvula::errors::EError& e) {
+        EXPECT_EQ(e.Code(), parvula::errors::TCode::ListInsert);
+    }
     EXPECT_EQ(t.Relative(list), (QStringList { "p/a.jpg", "p/b.jpg" }));
 }
 

@@ -8,12 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "app_ui/app_ui_support.h"
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
-#include "platform/platform_ui.h"
-#include "webinfo/webinfo1.h"
+#include "platform/ui/platform_ui.h"
+#include "webinfo/ui/webinfo1.h"
 
 using namespace parvula;
 using namespace parvula::app;

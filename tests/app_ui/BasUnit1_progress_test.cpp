@@ -17,16 +17,17 @@
 #include <QToolButton>
 #include <QWindow>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
+#include "app/picture_save.h"
 #include "app_ui/app_ui_support.h"
-#include "app/BasUnit1_progress.h"
-#include "app/DragDrop1.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/BasUnit1_progress.h"
+#include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
-#include "platform/platform_ui.h"
-#include "webinfo/webinfo1.h"
+#include "platform/ui/platform_ui.h"
+#include "webinfo/ui/webinfo1.h"
 
 using namespace parvula;
 using namespace parvula::app;
@@ -64,7 +65,7 @@ protected:
         QStringList paths;
         for (int i = 0; i < count; ++i) {
             paths << dir.filePath(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')));
-            EXPECT_TRUE(imaging::SaveAsPng(p, platform::ToPath(paths.back())));
+            EXPECT_TRUE(app::SaveAsPng(p, platform::ToPath(paths.back())));
         }
         DragDropForm->DropFiles(paths);
         return paths;

@@ -25,15 +25,15 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "app/BasUnit1_batch.h"
-#include "app/DragDrop1.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_ini.h"
 #include "framework/spz1_paths.h"
-#include "framework/spz1_ui_spinedit.h"
-#include "platform/platform_ui.h"
-#include "webinfo/webinfo1.h"
+#include "framework/ui/spz1_ui_spinedit.h"
+#include "platform/ui/platform_ui.h"
+#include "webinfo/ui/webinfo1.h"
 
 using namespace parvula;
 using namespace parvula::app;

@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include "app/DragDrop1.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_msg.h"
 
 using namespace parvula::app;
 using namespace parvula::framework;
@@ -86,7 +86,7 @@ TEST_F(DropTest, EveryFileIsTakenUntilTheAcceptedExtensionsAreSet)
     Drop(form, { Make("notes.txt"), Make("photo") });
     EXPECT_EQ(Names(form), (QStringList { "notes.txt", "photo" }));
 
-    form.FileAccept = QString::fromLatin1(DefaultFileAccept);
+    form.FileAccept = DefaultFileAccept();
     Drop(form, { Make("more.txt"), Make("p/A.JPG") });
     EXPECT_EQ(Names(form), (QStringList { "notes.txt", "p/A.JPG", "photo" }));
     EXPECT_TRUE(boxes.empty()) << "a refused file is ignored silently";
@@ -95,7 +95,7 @@ TEST_F(DropTest, EveryFileIsTakenUntilTheAcceptedExtensionsAreSet)
 TEST_F(DropTest, NewEntriesGoToTheirPlaceAndTheSelectionStays)
 {
     TDragDropForm form;
-    form.FileAccept = QString::fromLatin1(DefaultFileAccept);
+    form.FileAccept = DefaultFileAccept();
     Drop(form, { Make("b.jpg"), Make("d.png") });
     form.Files->item(1)->setSelected(true); // d.png
     Make("folder/x.gif");

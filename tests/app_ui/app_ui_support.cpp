@@ -4,9 +4,9 @@
 #include <QDir>
 #include <QTest>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "framework/spz1_paths.h"
-#include "webinfo/webinfo1.h"
+#include "webinfo/ui/webinfo1.h"
 
 namespace parvula::test {
 

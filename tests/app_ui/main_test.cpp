@@ -15,10 +15,10 @@
 #include <QTest>
 #include <QThread>
 
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 #include "app/main_args.h"
 #include "app_ui/app_ui_support.h"
-#include "platform/platform_instance_ui.h"
+#include "platform/ui/platform_instance.h"
 
 using namespace parvula;
 using platform::TInstanceRequest;

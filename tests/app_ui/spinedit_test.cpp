@@ -7,7 +7,7 @@
 #include <QFocusEvent>
 #include <QTest>
 
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 
 using parvula::framework::TSpinEdit;
 

@@ -18,6 +18,7 @@
 #include <signal.h>
 #endif
 
+#include "app/picture_save.h"
 #include "cli/cli_run.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
@@ -42,7 +43,7 @@ void MakePictures(const QString& folder, int count, int w, int h)
     picture.Assign(std::move(bmp));
     for (int i = 0; i < count; ++i) {
         const QString path = folder + QStringLiteral("/p%1.png").arg(i, 2, 10, QLatin1Char('0'));
-        ASSERT_TRUE(imaging::SaveAsPng(picture, platform::ToPath(path)));
+        ASSERT_TRUE(app::SaveAsPng(picture, platform::ToPath(path)));
     }
 }
 

@@ -1,5 +1,5 @@
 // The colour picker dialog, driven while its modal loop runs on the offscreen platform.
-#include "colour/ColorForm1.h"
+#include "colour/ui/ColorForm1.h"
 
 #include <cmath>
 #include <functional>
@@ -18,7 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "colour/ColorForm1_form_panel.h"
+#include "colour/ui/ColorForm1_form_panel.h"
 
 using namespace parvula::colour;
 

@@ -136,6 +136,7 @@ TEST_F(IniStore, WriteErrorNamesTheFullPath)
         WriteSetting("s", "k", "v", "p.ini", folder);
         FAIL() << "no error raised";
     } catch (const ESettingsError& e) {
+        EXPECT_EQ(e.Code(), parvula::errors::TCode::SettingsCannotWrite);
         EXPECT_EQ(QString::fromStdString(e.what()), expected);
     }
     // Reading the same place quietly gives the default.

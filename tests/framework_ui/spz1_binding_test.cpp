@@ -1,5 +1,5 @@
 // Tests of the control binding: keys from control names and the four control kinds.
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "framework/spz1_ini.h"
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 
 using namespace parvula::framework;
 
@@ -158,7 +158,7 @@ TEST_F(Binding, FailuresAreSwallowed)
     edNamex.setText("x");
     EXPECT_NO_THROW(BindControl(&edNamex, bindSave, "tn_", m_dir.path() + "/plain/x.ini", "df"));
     EXPECT_NO_THROW(BindControl(nullptr, bindSave, "tn_", File(), "df"));
-    EXPECT_NO_THROW(BindControl(&edNamex, 7, "tn_", File(), "df"));
+    EXPECT_NO_THROW(BindControl(&edNamex, static_cast<TBindMode>(7), "tn_", File(), "df"));
     EXPECT_FALSE(QFile::exists(File()));
 }
 

@@ -12,7 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 
 using namespace parvula::framework;
 

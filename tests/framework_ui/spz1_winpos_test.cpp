@@ -1,5 +1,5 @@
 // Tests of the window position memory with an injected primary-screen size.
-#include "framework/spz1_winpos.h"
+#include "framework/ui/spz1_winpos.h"
 
 #include <gtest/gtest.h>
 

@@ -28,7 +28,7 @@ TEST(Fixtures, HostileFilesAreRefusedWithAClearMessage)
         TPicture picture;
         try {
             LoadFromFile(picture, TestDataDir() / c.file);
-            SaveAsBmp(picture, {});
+            ConvertPictureToBitmap(picture);
             ADD_FAILURE() << "decoded";
         } catch (const EImageError& error) {
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
@@ -42,7 +42,7 @@ TEST(Fixtures, FrameFarOutsideTheScreenIsClippedNotGrown)
     TPicture picture = Load(TestDataDir() / "frame_far_outside_screen.gif");
     EXPECT_EQ(picture.Width(), 100);
     EXPECT_EQ(picture.Height(), 100);
-    SaveAsBmp(picture, {});
+    ConvertPictureToBitmap(picture);
     ASSERT_NE(picture.Bitmap(), nullptr);
     EXPECT_EQ(picture.Bitmap()->Width(), 100);
 }

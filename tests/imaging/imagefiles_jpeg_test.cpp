@@ -122,8 +122,8 @@ TEST(JpegReader, BytesInMemoryAreKeptByTheirOwnerWhileThePictureNeedsThem)
     EXPECT_EQ(picture.Kind(), TGraphicKind::Jpeg);
     EXPECT_TRUE(SaveAsJpeg(picture, dir / "same.jpg", 100));
     EXPECT_EQ(ReadBytes(dir / "same.jpg"), original);
-    FitToBox(picture, 20, 20, true, 0, 6);
-    FitToBox(fromFile, 20, 20, true, 0, 6);
+    FitToBox(picture, { 20, 20, true, TFitDirection::BothWays, TFilter::Lanczos3 });
+    FitToBox(fromFile, { 20, 20, true, TFitDirection::BothWays, TFilter::Lanczos3 });
     ASSERT_NE(picture.Bitmap(), nullptr);
     ASSERT_NE(fromFile.Bitmap(), nullptr);
     EXPECT_EQ(RgbSamples(*picture.Bitmap()), RgbSamples(*fromFile.Bitmap()));
@@ -152,7 +152,9 @@ TEST(JpegReader, BytesChangedToAnotherSizeFailInsteadOfOverrunning)
             TBitmap target(40, 24, 24);
             EXPECT_THROW(picture.DrawOnto(target), EImageError);
         } else {
-            EXPECT_THROW(FitToBox(picture, 20, 20, true, 0, 6), EImageError);
+            EXPECT_THROW(
+                FitToBox(picture, { 20, 20, true, TFitDirection::BothWays, TFilter::Lanczos3 }),
+                EImageError);
         }
     }
 }

@@ -228,18 +228,21 @@ TEST(LoadFromFile, ChoosesTheReaderByExtensionAlone)
     picture.Assign(SolidBitmap(3, 1, White));
     struct Case {
         const char* name;
-        const char* message;
+        TCode code;
+        const char* message; // the text the user reads, where it is fixed word for word
     };
-    for (const Case c : { Case { "png.jpg", "JPEG-Fehler #" },
-             Case { "photo.tga", "Unbekannte Bilddateierweiterung (.tga)" },
-             Case { "photo.TGA", "Unbekannte Bilddateierweiterung (.TGA)" },
-             Case { "noext", "Unbekannte Bilddateierweiterung (.)" },
-             Case { "absent.png", "absent.png" } }) {
+    for (const Case c :
+        { Case { "png.jpg", TCode::JpegLibrary, "JPEG-Fehler #" },
+            Case { "photo.tga", TCode::UnknownExtension, "Unbekannte Bilddateierweiterung (.tga)" },
+            Case { "photo.TGA", TCode::UnknownExtension, "Unbekannte Bilddateierweiterung (.TGA)" },
+            Case { "noext", TCode::UnknownExtension, "Unbekannte Bilddateierweiterung (.)" },
+            Case { "absent.png", TCode::FileNotFound, "absent.png" } }) {
         SCOPED_TRACE(c.name);
         try {
             LoadFromFile(picture, dir / c.name);
             ADD_FAILURE() << "loaded";
         } catch (const EImageError& error) {
+            EXPECT_EQ(error.Code(), c.code) << error.what();
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
         }
         // A failed load keeps the previous graphic.

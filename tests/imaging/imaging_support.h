@@ -6,10 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "app/picture_save.h"
 #include "imaging/imagefiles.h"
 #include "imaging/picstretch1.h"
 
 namespace parvula::imaging::test {
+
+// The writers publish through the platform; the imaging tests check their bytes.
+using app::SaveAsBmp;
+using app::SaveAsGif;
+using app::SaveAsJpeg;
+using app::SaveAsPng;
+using app::SaveByExtension;
 
 using TBytes = std::vector<std::uint8_t>;
 

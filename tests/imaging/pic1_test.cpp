@@ -74,14 +74,14 @@ TEST(MonoTintTest, ToleranceIsInclusiveOnEveryChannel)
 {
     // Top-left grey 100 is the background; 30 away on either side still is, 31 is not.
     TPicture picture = PictureOfRow({ Grey(100), Grey(130), Grey(131), Grey(70), Grey(69) });
-    MonoTint(picture, InkColor, 30, -1, true);
+    MonoTint(picture, { InkColor, 30, BackgroundFromTopLeft, true });
     EXPECT_EQ(RowOf(picture), (std::vector<TRgb> { Grey(100), Grey(100), Ink, Grey(100), Ink }));
 
     // Without the grey step each channel is compared with the top-left pixel's own.
     const TRgb key = Rgb(100, 150, 200);
     TPicture colour = PictureOfRow(
         { key, Rgb(130, 120, 230), Rgb(100, 150, 231), Rgb(69, 150, 200), Rgb(100, 181, 200) });
-    MonoTint(colour, InkColor, 30, -1, false);
+    MonoTint(colour, { InkColor, 30, BackgroundFromTopLeft, false });
     EXPECT_EQ(RowOf(colour), (std::vector<TRgb> { key, key, Ink, Ink, Ink }));
 }
 
@@ -92,7 +92,7 @@ TEST(MonoTintTest, DarkTopLeftPixelMakesTheDarkGreysBackground)
         row.push_back(Grey(v));
     row.push_back(Grey(41));
     TPicture picture = PictureOfRow(row);
-    MonoTint(picture, InkColor, 30, -1, true);
+    MonoTint(picture, { InkColor, 30, BackgroundFromTopLeft, true });
     const std::vector<TRgb> result = RowOf(picture);
     for (std::size_t x = 1; x < row.size(); ++x)
         EXPECT_EQ(result[x], row[x].r <= 40 ? Grey(10) : Ink) << int(row[x].r);
@@ -103,7 +103,7 @@ TEST(MonoTintTest, WhiteBackgroundPhotoBecomesTwoColours)
     // A dark object on a slightly uneven white: every grey from 225 up counts as background.
     TPicture picture = PictureOfRow(
         { Grey(255), Rgb(250, 240, 235), Grey(226), Rgb(40, 30, 20), Rgb(120, 90, 60), Grey(224) });
-    MonoTint(picture, InkColor, 30, -1, true);
+    MonoTint(picture, { InkColor, 30, BackgroundFromTopLeft, true });
     const TRgb white = Grey(255);
     EXPECT_EQ(RowOf(picture), (std::vector<TRgb> { white, white, white, Ink, Ink, Ink }));
     EXPECT_EQ(picture.Bitmap()->BitsPerPixel(), 24);
@@ -112,7 +112,7 @@ TEST(MonoTintTest, WhiteBackgroundPhotoBecomesTwoColours)
 TEST(MonoTintTest, UniformPictureBecomesAllBackground)
 {
     TPicture picture = PictureOfRow(std::vector<TRgb>(5, Rgb(12, 34, 56)));
-    MonoTint(picture, InkColor, 0, -1, true);
+    MonoTint(picture, { InkColor, 0, BackgroundFromTopLeft, true });
     const TRgb grey = Grey((77 * 12 + 151 * 34 + 28 * 56) >> 8);
     EXPECT_EQ(RowOf(picture), std::vector<TRgb>(5, grey));
 }
@@ -121,7 +121,7 @@ TEST(MonoTintTest, OnlyTheThreeLowBytesOfAColourCount)
 {
     // A positive value with a non-zero top byte, and a given background likewise.
     TPicture picture = PictureOfRow({ Grey(0), Grey(250), Grey(10) });
-    MonoTint(picture, 0x7F0000FF, 20, 0x01FFFFFF, true);
+    MonoTint(picture, { 0x7F0000FF, 20, 0x01FFFFFF, true });
     EXPECT_EQ(RowOf(picture), (std::vector<TRgb> { Rgb(255, 0, 0), Grey(255), Rgb(255, 0, 0) }));
 }
 
@@ -142,11 +142,11 @@ TEST(MonoTintTest, ValuesBelowZeroNameSystemColours)
         EXPECT_EQ(ResolveColor(c.colour), c.expected) << std::hex << c.colour;
         // As the ink, and (other than -1, which means "top-left") as the given background.
         TPicture picture = PictureOfRow({ Grey(128), Grey(128) });
-        MonoTint(picture, c.colour, 0, TColor(1, 2, 3), false);
+        MonoTint(picture, { c.colour, 0, TColor(1, 2, 3), false });
         EXPECT_EQ(RowOf(picture)[0], c.expected);
         if (c.colour != -1) {
             TPicture keyed = PictureOfRow({ c.expected, Grey(128) });
-            MonoTint(keyed, InkColor, 0, c.colour, false);
+            MonoTint(keyed, { InkColor, 0, c.colour, false });
             EXPECT_EQ(RowOf(keyed), (std::vector<TRgb> { c.expected, Ink }));
         }
     }
@@ -164,7 +164,7 @@ TEST(MonoTintTest, ConvertsPalettedBitmapsAndKeepsTheMark)
     bitmap.SetTransparent(true);
     TPicture picture;
     picture.Assign(std::move(bitmap));
-    MonoTint(picture, InkColor, 30, -1, false);
+    MonoTint(picture, { InkColor, 30, BackgroundFromTopLeft, false });
     const TBitmap& result = *picture.Bitmap();
     EXPECT_EQ(result.BitsPerPixel(), 24);
     EXPECT_TRUE(result.Transparent());
@@ -194,7 +194,7 @@ TEST(MonoTintTest, OtherGraphicsAreDrawnOnWhiteFirst)
     TPicture picture;
     picture.SetGraphic(ReadPng(png->bytes));
     ASSERT_EQ(picture.Kind(), TGraphicKind::Png);
-    MonoTint(picture, InkColor, 10, TColor(255, 255, 255), true);
+    MonoTint(picture, { InkColor, 10, TColor(255, 255, 255), true });
     ASSERT_NE(picture.Bitmap(), nullptr);
     EXPECT_EQ(RowOf(picture), (std::vector<TRgb> { Grey(255), Ink, Grey(255) }));
 }
@@ -202,7 +202,7 @@ TEST(MonoTintTest, OtherGraphicsAreDrawnOnWhiteFirst)
 TEST(MonoTintTest, EmptyPictureStaysEmpty)
 {
     TPicture picture;
-    MonoTint(picture, InkColor, 30, -1, true);
+    MonoTint(picture, { InkColor, 30, BackgroundFromTopLeft, true });
     EXPECT_TRUE(picture.Empty());
 }
 

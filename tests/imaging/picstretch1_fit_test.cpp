@@ -85,7 +85,29 @@ namespace {
         std::filesystem::path m_path;
     };
 
+    // The tables' shorthand for the direction: -1 shrink only, 0 both ways, 1 enlarge only.
+    TFitDirection Direction(int direction)
+    {
+        if (direction < 0)
+            return TFitDirection::ShrinkOnly;
+        return direction > 0 ? TFitDirection::EnlargeOnly : TFitDirection::BothWays;
+    }
+
 } // namespace
+
+TEST(FitToBoxTest, TheFilterListsIndexNamesItsKernelTableRow)
+{
+    EXPECT_EQ(FilterOfListIndex(-1), TFilter::None); // no item selected
+    EXPECT_EQ(FilterOfListIndex(-3), TFilter::None);
+    const char* const names[]
+        = { "none", "Box", "Triangle", "Hermite", "Bell", "B-Spline", "Lanczos3", "Mitchell" };
+    for (int index = 0; index < KernelCount; ++index) {
+        const TFilter filter = FilterOfListIndex(index);
+        EXPECT_EQ(KernelOf(filter).name, names[index]);
+        EXPECT_EQ(KernelOf(filter).filter == nullptr, filter == TFilter::None) << names[index];
+    }
+    EXPECT_THROW(FilterOfListIndex(KernelCount), EImageError);
+}
 
 TEST(FitTargetSizeTest, BoxTable)
 {
@@ -132,7 +154,7 @@ TEST(FitTargetSizeTest, BoxTable)
     };
     for (const Case& c : cases) {
         const std::optional<TFitSize> size
-            = FitTargetSize(c.pw, c.ph, c.maxW, c.maxH, c.keep, c.direction);
+            = FitTargetSize(c.pw, c.ph, { c.maxW, c.maxH, c.keep, Direction(c.direction) });
         EXPECT_EQ(size, c.expected) << c.pw << "x" << c.ph << " in " << c.maxW << "x" << c.maxH
                                     << " keep " << c.keep << " direction " << c.direction;
     }
@@ -155,7 +177,7 @@ TEST(FitToBoxTest, NothingToDoLeavesThePictureExactlyAsItWas)
         bitmap.SetTransparent(true);
         const std::vector<std::uint8_t> before = Pixels(bitmap);
         TPicture picture = PictureOf(bitmap);
-        FitToBox(picture, c.maxW, c.maxH, true, c.direction, 6);
+        FitToBox(picture, { c.maxW, c.maxH, true, Direction(c.direction), TFilter::Lanczos3 });
         ASSERT_NE(picture.Bitmap(), nullptr);
         EXPECT_EQ(picture.Bitmap()->BitsPerPixel(), 8) << c.maxW << "x" << c.maxH;
         EXPECT_TRUE(picture.Bitmap()->Transparent());
@@ -175,9 +197,9 @@ TEST(FitToBoxTest, JpegLeftAloneStaysTheSameJpeg)
 
     TPicture picture;
     LoadFromFile(picture, file->path);
-    FitToBox(picture, 0, 0, true, 0, 6);
-    FitToBox(picture, 16, 8, true, 0, 6);
-    FitToBox(picture, 8, 4, true, 1, 0);
+    FitToBox(picture, { 0, 0, true, TFitDirection::BothWays, TFilter::Lanczos3 });
+    FitToBox(picture, { 16, 8, true, TFitDirection::BothWays, TFilter::Lanczos3 });
+    FitToBox(picture, { 8, 4, true, TFitDirection::EnlargeOnly, TFilter::None });
     ASSERT_EQ(picture.Kind(), TGraphicKind::Jpeg);
     // Still the stored bytes: a save at quality 100 writes them unchanged.
     const std::optional<TEncodedFile> again = EncodeJpeg(picture, dir.Path() / "again.jpg", 100);
@@ -194,7 +216,7 @@ TEST(FitToBoxTest, ResultIsA24BitBitmapDrawnOnWhiteWithTheMarkOff)
     TBitmap bitmap = Rows24({ { blue, red }, { red, blue } });
     bitmap.SetTransparent(true);
     TPicture picture = PictureOf(std::move(bitmap));
-    FitToBox(picture, 4, 4, true, 0, 0);
+    FitToBox(picture, { 4, 4, true, TFitDirection::BothWays, TFilter::None });
     ASSERT_NE(picture.Bitmap(), nullptr);
     const TBitmap& result = *picture.Bitmap();
     EXPECT_EQ(result.BitsPerPixel(), 24);
@@ -209,12 +231,12 @@ TEST(FitToBoxTest, OwnSizeThroughALargerBoxIsStillScaled)
 {
     const TBitmap source = Gradient(100, 50);
     TPicture triangle = PictureOf(source);
-    FitToBox(triangle, 100, 100, true, 0, 2);
+    FitToBox(triangle, { 100, 100, true, TFitDirection::BothWays, TFilter::Triangle });
     ASSERT_NE(triangle.Bitmap(), nullptr);
     EXPECT_EQ(Pixels(*triangle.Bitmap()), Pixels(source));
 
     TPicture bell = PictureOf(source);
-    FitToBox(bell, 100, 100, true, 0, 4);
+    FitToBox(bell, { 100, 100, true, TFitDirection::BothWays, TFilter::Bell });
     ASSERT_NE(bell.Bitmap(), nullptr);
     EXPECT_EQ(bell.Width(), 100);
     EXPECT_EQ(bell.Height(), 50);
@@ -226,7 +248,7 @@ TEST(FitToBoxTest, FilterIndexSelectsItsKernelTableRow)
     const TBitmap source = Gradient(9, 7);
     for (int k = 1; k < KernelCount; ++k) {
         TPicture picture = PictureOf(source);
-        FitToBox(picture, 5, 0, true, 0, k);
+        FitToBox(picture, { 5, 0, true, TFitDirection::BothWays, FilterOfListIndex(k) });
         TBitmap copy = source;
         TBitmap expected(5, 4, 24);
         Resample(copy, expected, KernelTable[k].filter, KernelTable[k].support);
@@ -239,7 +261,7 @@ TEST(FitToBoxTest, NearestNeighbourCopiesWholeRowsAndColumns)
 {
     const std::vector<TRgb> row { Grey(10), Grey(20), Grey(30), Grey(40) };
     TPicture enlarged = PictureOf(Rows24({ row }));
-    FitToBox(enlarged, 8, 2, false, 0, 0);
+    FitToBox(enlarged, { 8, 2, false, TFitDirection::BothWays, TFilter::None });
     const std::vector<TRgb> doubled { row[0], row[0], row[1], row[1], row[2], row[2], row[3],
         row[3] };
     ASSERT_NE(enlarged.Bitmap(), nullptr);
@@ -247,7 +269,7 @@ TEST(FitToBoxTest, NearestNeighbourCopiesWholeRowsAndColumns)
 
     // Shrinking takes the pixel under each target pixel's centre: 5 -> 2 keeps columns 1 and 3.
     TPicture shrunk = PictureOf(Rows24({ { Grey(1), Grey(2), Grey(3), Grey(4), Grey(5) } }));
-    FitToBox(shrunk, 2, 1, false, 0, -3);
+    FitToBox(shrunk, { 2, 1, false, TFitDirection::BothWays, FilterOfListIndex(-3) });
     ASSERT_NE(shrunk.Bitmap(), nullptr);
     EXPECT_EQ(Pixels(*shrunk.Bitmap()), Pixels(Rows24({ { Grey(2), Grey(4) } })));
 
@@ -258,7 +280,7 @@ TEST(FitToBoxTest, NearestNeighbourCopiesWholeRowsAndColumns)
         values.insert(v);
     for (auto [w, h] : { std::pair { 5, 11 }, std::pair { 29, 3 }, std::pair { 1, 1 } }) {
         TPicture picture = PictureOf(source);
-        FitToBox(picture, w, h, false, 0, 0);
+        FitToBox(picture, { w, h, false, TFitDirection::BothWays, TFilter::None });
         ASSERT_NE(picture.Bitmap(), nullptr);
         EXPECT_EQ(picture.Width(), w);
         for (std::uint8_t v : Pixels(*picture.Bitmap()))
@@ -270,7 +292,7 @@ TEST(FitToBoxTest, ExtremeAspectRatioGivesAOnePixelSide)
 {
     for (int filter : { 0, 6 }) {
         TPicture picture = PictureOf(Gradient(1000, 4));
-        FitToBox(picture, 100, 0, true, 0, filter);
+        FitToBox(picture, { 100, 0, true, TFitDirection::BothWays, FilterOfListIndex(filter) });
         EXPECT_EQ(picture.Width(), 100);
         EXPECT_EQ(picture.Height(), 1);
     }
@@ -278,18 +300,14 @@ TEST(FitToBoxTest, ExtremeAspectRatioGivesAOnePixelSide)
 
 TEST(FitToBoxTest, ScalingErrorsReachTheCallerAndKeepThePicture)
 {
-    TPicture picture = PictureOf(Gradient(6, 4));
-    EXPECT_THROW(FitToBox(picture, 3, 2, true, 0, 8), EImageError);
-    EXPECT_EQ(picture.Width(), 6);
-
     // A picture without pixels: kept when the size computation would divide by its side, and
     // refused by the scaling when it gets a target without dividing.
     for (int filter : { 0, 2 }) {
         TPicture empty;
-        FitToBox(empty, 10, 10, true, 0, filter);
+        FitToBox(empty, { 10, 10, true, TFitDirection::BothWays, FilterOfListIndex(filter) });
         EXPECT_TRUE(empty.Empty());
         try {
-            FitToBox(empty, 10, 10, false, 0, filter);
+            FitToBox(empty, { 10, 10, false, TFitDirection::BothWays, FilterOfListIndex(filter) });
             ADD_FAILURE() << "no error with filter " << filter;
         } catch (const EImageError& e) {
             EXPECT_STREQ(e.what(), "Source bitmap too small");
@@ -317,7 +335,7 @@ TEST(FitToBoxTest, TransparentPngComesOutOnWhite)
     TPicture picture;
     LoadFromFile(picture, file->path);
     ASSERT_EQ(picture.Kind(), TGraphicKind::Png);
-    FitToBox(picture, 6, 6, true, 0, 0);
+    FitToBox(picture, { 6, 6, true, TFitDirection::BothWays, TFilter::None });
     ASSERT_NE(picture.Bitmap(), nullptr);
     const TRgb white = Grey(255);
     TBitmap expected
@@ -336,7 +354,7 @@ TEST(FitToBoxTest, AnimatedGifComesOutAsItsFirstFrameOnWhite)
     const auto fitted = [](const std::filesystem::path& path) {
         TPicture picture;
         LoadFromFile(picture, path);
-        FitToBox(picture, 50, 50, true, 0, 0);
+        FitToBox(picture, { 50, 50, true, TFitDirection::BothWays, TFilter::None });
         return Pixels(*picture.Bitmap());
     };
     const std::vector<std::uint8_t> gif = fitted(folder / "animated_transparent_loop.gif");

@@ -88,7 +88,7 @@ namespace {
         void ReadRow(std::uint8_t* bgr) override
         {
             if (m_rows.RowsRead() == m_failAt)
-                throw EImageError("damaged");
+                throw EError(TCode::JpegLibrary, {}, { "99" }); // as a damaged photo would
             m_rows.ReadRow(bgr);
         }
         int RowsRead() const { return m_rows.RowsRead(); }

@@ -63,10 +63,10 @@ namespace {
         TPicture whole;
         whole.Assign(test::ToBitmap(jpeg));
         SetSimdLevel(TSimdLevel::Scalar);
-        FitToBox(whole, box, box, true, 0, filter);
+        FitToBox(whole, { box, box, true, TFitDirection::BothWays, FilterOfListIndex(filter) });
         SetSimdLevel(level);
 
-        FitToBox(jpeg, box, box, true, 0, filter);
+        FitToBox(jpeg, { box, box, true, TFitDirection::BothWays, FilterOfListIndex(filter) });
         ASSERT_NE(jpeg.Bitmap(), nullptr) << what;
         ASSERT_EQ(jpeg.Width(), whole.Width()) << what;
         ASSERT_EQ(jpeg.Height(), whole.Height()) << what;
@@ -275,7 +275,7 @@ TEST(StreamTest, DecodingFailuresKeepTheirTextsAndThePicture)
         }
         TPicture streamed = test::LoadBytes(dir, "b.jpg", bytes);
         try {
-            FitToBox(streamed, 10, 10, true, 0, 6);
+            FitToBox(streamed, { 10, 10, true, TFitDirection::BothWays, TFilter::Lanczos3 });
             ADD_FAILURE() << "the streamed decode succeeded where the whole one failed";
         } catch (const EImageError& e) {
             EXPECT_EQ(std::string(e.what()), wholeError);

@@ -1,5 +1,6 @@
 // Tests of mapped files: the bytes, the files that are read instead, and the guard against a
 // file cut short while it is mapped.
+#include "app/picture_save.h"
 #include "platform/platform_mapping.h"
 
 #include <gtest/gtest.h>
@@ -195,7 +196,7 @@ TEST_F(MappedFileTest, DecodingAJpegCutShortEndsInDamage)
             noise.ScanLine(y)[x] = static_cast<std::uint8_t>(random());
     imaging::TPicture source;
     source.Assign(std::move(noise));
-    ASSERT_TRUE(imaging::SaveAsJpeg(source, Path("photo.jpg"), 95));
+    ASSERT_TRUE(app::SaveAsJpeg(source, Path("photo.jpg"), 95));
     const auto size = std::filesystem::file_size(Path("photo.jpg"));
     ASSERT_GT(size, 16u * 4096);
 
@@ -205,7 +206,8 @@ TEST_F(MappedFileTest, DecodingAJpegCutShortEndsInDamage)
     imaging::LoadFromBytes(picture, Path("photo.jpg"), mapped, mapped->Bytes());
     std::filesystem::resize_file(Path("photo.jpg"), size / 3);
     try {
-        imaging::FitToBox(picture, 200, 200, true, 0, 6);
+        imaging::FitToBox(picture,
+            { 200, 200, true, imaging::TFitDirection::BothWays, imaging::TFilter::Lanczos3 });
     } catch (const imaging::EImageError&) {
         // The zeros may well make the rest of the file invalid.
     }

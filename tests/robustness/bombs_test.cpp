@@ -147,7 +147,7 @@ TChildResult LoadAndDrawInChild(const std::filesystem::path& path)
             try {
                 TPicture picture;
                 LoadFromFile(picture, path);
-                SaveAsBmp(picture, {});
+                ConvertPictureToBitmap(picture);
                 return "decoded";
             } catch (const EImageError& error) {
                 return std::string("refused: ") + error.what();

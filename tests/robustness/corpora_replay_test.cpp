@@ -51,7 +51,7 @@ std::string SizeText(int w, int h) { return std::to_string(w) + "x" + std::to_st
 // The picture drawn on white as the batch run sees it.
 TBitmap OnWhite(TPicture& picture)
 {
-    SaveAsBmp(picture, {});
+    ConvertPictureToBitmap(picture);
     TBitmap bitmap = *picture.Bitmap();
     bitmap.ConvertTo24();
     return bitmap;
@@ -123,7 +123,7 @@ std::string Replay(const std::filesystem::path& dir, const TCorpusFile& file)
     TPicture picture;
     try {
         LoadFromFile(picture, dir / file.path);
-        SaveAsBmp(picture, {}); // a JPEG decodes only when first drawn
+        ConvertPictureToBitmap(picture); // a JPEG decodes only when first drawn
     } catch (const EImageError& error) {
         return std::string("refused: ") + error.what();
     }
@@ -158,7 +158,7 @@ std::string Replay(const std::filesystem::path& dir, const TCorpusFile& file)
     for (const int filter : { 6, 0 }) { // Lanczos3, nearest neighbour
         TPicture fitted;
         LoadFromFile(fitted, dir / file.path);
-        FitToBox(fitted, 64, 64, true, 0, filter);
+        FitToBox(fitted, { 64, 64, true, TFitDirection::BothWays, FilterOfListIndex(filter) });
         const int w = fitted.Width();
         const int h = fitted.Height();
         if (w > 64 || h > 64 || w < 1 || h < 1 || (w != 64 && h != 64))
@@ -181,7 +181,7 @@ std::string Replay(const std::filesystem::path& dir, const TCorpusFile& file)
                 back.SetGraphic(ReadPng(encoded->bytes));
             else
                 back.SetGraphic(ReadGif(encoded->bytes));
-            SaveAsBmp(back, {});
+            ConvertPictureToBitmap(back);
             if (back.Width() != w || back.Height() != h)
                 failures += "FAIL " + e + " reads back as " + SizeText(back.Width(), back.Height())
                     + "\n";
@@ -272,7 +272,7 @@ TEST(CorporaReplay, FixturesDecodeOrFailCleanly)
                 TPicture picture;
                 try {
                     LoadFromFile(picture, entry.path());
-                    FitToBox(picture, 64, 64, true, 0, 6);
+                    FitToBox(picture, { 64, 64, true, TFitDirection::BothWays, TFilter::Lanczos3 });
                     for (const char* out : { "out.bmp", "out.jpg", "out.png", "out.gif" })
                         EncodeByExtension(picture, out);
                 } catch (const EImageError& error) {

@@ -43,7 +43,7 @@ std::string LoadText(const std::filesystem::path& path)
     try {
         imaging::TPicture picture;
         imaging::LoadFromFile(picture, path);
-        imaging::SaveAsBmp(picture, {});
+        imaging::ConvertPictureToBitmap(picture);
         return "decoded " + std::to_string(picture.Width()) + "x"
             + std::to_string(picture.Height());
     } catch (const imaging::EImageError& error) {
@@ -103,7 +103,7 @@ TEST(Limits, ADropTakesAtMostTheFileLimitAndSaysSo)
             ::open((dir / ("f" + std::to_string(i) + ".gif")).c_str(), O_WRONLY | O_CREAT, 0644));
     QStringList list;
     const app::TDropResult result
-        = app::CollectDrop(list, { platform::FromPath(dir.Path()) }, app::DefaultFileAccept);
+        = app::CollectDrop(list, { platform::FromPath(dir.Path()) }, app::DefaultFileAccept());
     EXPECT_EQ(list.size(), app::MaxDropFiles);
     EXPECT_TRUE(result.notice.contains(QString::number(app::MaxDropFiles)))
         << result.notice.toStdString();

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/picture_save.h"
 #include "imaging/imagefiles.h"
 
 namespace parvula::robustness {
@@ -226,7 +227,7 @@ void WriteImage(const std::filesystem::path& path, int width, int height, unsign
     }
     imaging::TPicture picture;
     picture.Assign(std::move(bitmap));
-    if (!imaging::SaveByExtension(picture, path))
+    if (!app::SaveByExtension(picture, path))
         throw std::runtime_error("cannot write " + path.string());
 }
 

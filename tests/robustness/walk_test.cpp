@@ -31,7 +31,7 @@ std::string DropInChild(
                 return "skip";
             QStringList list;
             const app::TDropResult result
-                = app::CollectDrop(list, { Q(root) }, app::DefaultFileAccept);
+                = app::CollectDrop(list, { Q(root) }, app::DefaultFileAccept());
             std::string text;
             for (const QString& entry : list)
                 text += entry.mid(Q(root).size() + 1).toStdString() + "\n";
@@ -73,7 +73,7 @@ TEST(Walk, AFifoNamedLikeAnImageNeverBlocks)
     const TChildResult r = RunInChild(
         [&]() -> std::string {
             QStringList list;
-            app::CollectDrop(list, { Q(dir / "x.jpg") }, app::DefaultFileAccept);
+            app::CollectDrop(list, { Q(dir / "x.jpg") }, app::DefaultFileAccept());
             app::TBatchRun run([] { return app::TBatchSettings {}; });
             try {
                 run.MakeOutputFile(Q(dir / "x.jpg"));
@@ -159,7 +159,7 @@ TEST(Walk, FiftyThousandFilesInOneDropStaySorted)
     const TChildResult r = RunInChild(
         [&]() -> std::string {
             QStringList list;
-            app::CollectDrop(list, { Q(dir.Path()) }, app::DefaultFileAccept);
+            app::CollectDrop(list, { Q(dir.Path()) }, app::DefaultFileAccept());
             const bool sorted = std::is_sorted(list.begin(), list.end(),
                 [](const QString& a, const QString& b) { return app::CompareEntries(a, b) < 0; });
             return std::to_string(list.size()) + (sorted ? " sorted" : " unsorted");

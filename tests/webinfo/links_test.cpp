@@ -1,5 +1,5 @@
 // Homepage, donation address, help text and version label.
-#include "webinfo/links.h"
+#include "webinfo/ui/links.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include "buildinfo.h"
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 
 using namespace parvula;
 using namespace parvula::webinfo;

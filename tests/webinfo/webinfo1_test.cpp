@@ -1,6 +1,6 @@
 // The information panel against a local HTTP server: the query, reloads, failures, following
 // the host window, and EmbedForm.
-#include "webinfo/webinfo1.h"
+#include "webinfo/ui/webinfo1.h"
 
 #include <gtest/gtest.h>
 

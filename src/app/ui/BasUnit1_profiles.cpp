@@ -1,6 +1,6 @@
 // TForm1's settings profiles: the ten bound controls, the list of profile names, and loading,
 // saving and deleting a profile.
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 
 #include <algorithm>
 
@@ -10,12 +10,13 @@
 #include <QListWidget>
 
 #include "app/DragDrop1_collect.h"
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 #include "framework/spz1_ini.h"
-#include "framework/spz1_msg.h"
+#include "framework/spz1_messages.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_text.h"
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 #include "platform/platform_fs.h"
 
 namespace parvula::app {
@@ -45,9 +46,9 @@ namespace {
 
 } // namespace
 
-void TForm1::BindSettings(const QString& section, int mode)
+void TForm1::BindSettings(const QString& section, framework::TBindMode mode)
 {
-    // The order and the defaults of the ten settings; an empty default loads as the control's
+    // The order and the defaults of the eleven settings; an empty default loads as the control's
     // own empty state (0, nothing selected, not ticked). Turning photos upright is on unless a
     // section says otherwise, so files written before that setting existed load it ticked.
     const struct {
@@ -64,6 +65,7 @@ void TForm1::BindSettings(const QString& section, int mode)
         { edMono, "" },
         { edAutoRotate, "1" },
         { edShrinkOnly, "" },
+        { edOutDir, "" },
     };
     for (const auto& b : bound)
         framework::BindControl(b.control, mode, QString::fromLatin1(b.def), QString(), section);
@@ -108,7 +110,8 @@ void TForm1::btSaveClick()
     const QString name = edProfil->currentText();
     if (name.isEmpty())
         return;
-    if (!framework::ShowMsg(QStringLiteral("Save as ") + name, QStringLiteral("?")))
+    if (!framework::ShowMsg(framework::MessageText(errors::TCode::ProfileSaveAs, {}, { name }),
+            QStringLiteral("?")))
         return;
     BindSettings(ProfilePrefix + name, framework::bindSave);
     RefreshProfiles();
@@ -120,7 +123,8 @@ void TForm1::btDelClick()
     const QString path = SettingsPath();
     if (name.isEmpty() || !platform::EntryExists(path))
         return;
-    if (!framework::ShowMsg(QStringLiteral("Delete profil ") + name, QStringLiteral("?")))
+    if (!framework::ShowMsg(framework::MessageText(errors::TCode::ProfileDelete, {}, { name }),
+            QStringLiteral("?")))
         return;
     SetLines(List1, framework::ReadSettingsLines(path));
     QStringList lines = LinesOf(List1);

@@ -2,9 +2,9 @@
 // message dialogs, control binding and window position memory.
 #pragma once
 
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 #include "framework/spz1_ini.h"
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "framework/spz1_text.h"
-#include "framework/spz1_winpos.h"
+#include "framework/ui/spz1_winpos.h"

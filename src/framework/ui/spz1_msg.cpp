@@ -1,5 +1,5 @@
 // Message dialogs: ShowMsg's codes, MsgDialog's hand-built QMessageBox, the error report guard.
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,5 +1,5 @@
 // Control binding: loads one control from its settings key or saves it there, by control kind.
-#include "framework/spz1_binding.h"
+#include "framework/ui/spz1_binding.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,7 +8,7 @@
 
 #include "framework/spz1_ini.h"
 #include "framework/spz1_text.h"
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 
 namespace parvula::framework {
 
@@ -58,8 +58,8 @@ QString ControlKey(const QString& controlName)
     return controlName;
 }
 
-void BindControl(
-    QWidget* control, int mode, const QString& def, const QString& fileName, const QString& section)
+void BindControl(QWidget* control, TBindMode mode, const QString& def, const QString& fileName,
+    const QString& section)
 {
     try {
         if (!control)

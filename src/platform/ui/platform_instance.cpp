@@ -1,6 +1,6 @@
 // One window per user: the first start serves a local socket, a later start hands its paths to
 // it and ends.
-#include "platform/platform_instance_ui.h"
+#include "platform/ui/platform_instance.h"
 
 #include <utility>
 

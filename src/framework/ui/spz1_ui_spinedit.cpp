@@ -1,5 +1,5 @@
 // TSpinEdit: a whole-number field with up and down buttons and an optional range.
-#include "framework/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_ui_spinedit.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
 // Desktop services for the windows: the visual style "Ruby Graphite", the primary screen's size
 // and the clipboard as plain text.
-#include "platform/platform_ui.h"
+#include "platform/ui/platform_ui.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,5 +1,5 @@
 // The picker's colour panel: a saturation/lightness square beside a hue strip, without alpha.
-#include "colour/ColorForm1_form_panel.h"
+#include "colour/ui/ColorForm1_form_panel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // The information panel TWebInfo below the main window, and EmbedForm.
-#include "webinfo/webinfo1.h"
+#include "webinfo/ui/webinfo1.h"
 
 #include <algorithm>
 #include <limits>

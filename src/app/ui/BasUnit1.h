@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "framework/ui/spz1_binding.h"
+
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -62,6 +64,9 @@ public:
     // Third row.
     QLabel* lbHome;
     QLabel* lbVersion;
+    // The output folder (empty: beside the sources) and its folder picker.
+    QLineEdit* edOutDir;
+    QToolButton* btOutDir;
     // Tool bar, caption bar and the lower panel with its invisible helpers.
     QToolBar* ToolBar1;
     QToolButton* btCopy;
@@ -84,6 +89,7 @@ public:
     void FormClose();
     void btExpandClick();
     void btClearClick();
+    void btOutDirClick();
     void btCopyClick();
     // The batch run over all entries (btExec) or the selected ones (btExecSel). A run of more
     // than a few files shows the modal progress window, whose Cancel ends it after the file in
@@ -96,8 +102,8 @@ public:
     void lbHomeClick();
     void Image2Click();
 
-    // Profiles: the ten settings controls loaded from (mode 0) or saved to (mode 1) a section.
-    void BindSettings(const QString& section, int mode);
+    // Profiles: the eleven settings controls loaded from (mode 0) or saved to (mode 1) a section.
+    void BindSettings(const QString& section, framework::TBindMode mode);
     void RefreshProfiles();
     void btOpenClick();
     void btSaveClick();

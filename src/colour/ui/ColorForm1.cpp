@@ -1,5 +1,5 @@
 // The colour picker dialog TColorForm: colour panel, named colours, HTML code field, results.
-#include "colour/ColorForm1.h"
+#include "colour/ui/ColorForm1.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -9,7 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include "colour/ColorForm1_form_panel.h"
+#include "colour/ui/ColorForm1_form_panel.h"
 
 namespace parvula::colour {
 

@@ -1,5 +1,5 @@
 // Outbound links and small texts of the main window: homepage, donation page, help, version.
-#include "webinfo/links.h"
+#include "webinfo/ui/links.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -7,7 +7,7 @@
 #include <QUrl>
 
 #include "buildinfo.h"
-#include "framework/spz1_msg.h"
+#include "framework/ui/spz1_msg.h"
 #include "webinfo/webinfo_url.h"
 
 namespace parvula::webinfo {

@@ -1,11 +1,12 @@
 // Window position memory: a top-level window's position restored from and stored to the settings.
-#include "framework/spz1_winpos.h"
+#include "framework/ui/spz1_winpos.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 
 #include "framework/spz1_ini.h"
+#include "framework/spz1_messages.h"
 
 namespace parvula::framework {
 
@@ -25,8 +26,7 @@ namespace {
         bool ok = false;
         const int value = text.toInt(&ok, 10);
         if (!ok) {
-            throw ESettingsError(
-                QStringLiteral("'%1' ist kein gültiger ganzzahliger Wert für %2").arg(text, key));
+            throw Error(errors::TCode::NotAnInteger, {}, { text, key });
         }
         return value;
     }

@@ -1,5 +1,5 @@
 // TProgressForm, the modal window of a longer batch run: files done, the current file, Cancel.
-#include "app/BasUnit1_progress.h"
+#include "app/ui/BasUnit1_progress.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "framework/spz1_msg.h"
-#include "platform/platform_ui.h"
+#include "framework/ui/spz1_msg.h"
+#include "platform/ui/platform_ui.h"
 
 namespace parvula::app {
 

@@ -1,6 +1,6 @@
 // TForm1, the main window (settings panel, tool bar, the file list's panel), and the start-up
 // steps that create the program's windows.
-#include "app/BasUnit1.h"
+#include "app/ui/BasUnit1.h"
 
 #include <initializer_list>
 #include <memory>
@@ -9,6 +9,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,17 +22,18 @@
 #include <QVBoxLayout>
 
 #include "app/BasUnit1_batch.h"
-#include "app/BasUnit1_progress.h"
-#include "app/DragDrop1.h"
-#include "colour/ColorForm1.h"
-#include "framework/spz1_binding.h"
-#include "framework/spz1_msg.h"
+#include "app/ui/BasUnit1_progress.h"
+#include "app/ui/DragDrop1.h"
+#include "colour/ui/ColorForm1.h"
+#include "framework/ui/spz1_binding.h"
+#include "framework/spz1_messages.h"
+#include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
-#include "framework/spz1_ui_spinedit.h"
-#include "framework/spz1_winpos.h"
-#include "platform/platform_ui.h"
-#include "webinfo/links.h"
-#include "webinfo/webinfo1.h"
+#include "framework/ui/spz1_ui_spinedit.h"
+#include "framework/ui/spz1_winpos.h"
+#include "platform/ui/platform_ui.h"
+#include "webinfo/ui/links.h"
+#include "webinfo/ui/webinfo1.h"
 
 // The pictures are compiled into a static library, whose resource initialiser the linker would
 // drop: it has to be named. Q_INIT_RESOURCE must be used outside any namespace.
@@ -41,6 +44,9 @@ namespace parvula::app {
 TForm1* Form1 = nullptr;
 
 namespace {
+
+    // The information panel reloads its page this often while it is open.
+    constexpr int kInfoReloadMinutes = 3;
 
     // The form's design: every control at its own place, as the settings panel has no layout.
     template <class T>
@@ -152,8 +158,7 @@ void TForm1::CreateControls()
 
     Label5 = Caption(PanelT, "Label5", "format", 304, 10);
     edFormat = Place<QComboBox>(PanelT, "edFormat", 304, 26, 50, 21);
-    edFormat->addItems({ QString(), QStringLiteral("bmp"), QStringLiteral("jpg"),
-        QStringLiteral("png"), QStringLiteral("gif") });
+    edFormat->addItems(OutputFormatItems());
     edFormat->setCurrentIndex(-1);
 
     edUseMono = Place<QCheckBox>(PanelT, "edUseMono", 360, 8, 90, 17);
@@ -211,6 +216,15 @@ void TForm1::CreateControls()
     lbHome->setCursor(Qt::PointingHandCursor);
     lbHome->installEventFilter(this);
 
+    // The output folder sits in the free room of the third row, between the homepage link and
+    // the version; empty means beside the sources.
+    edOutDir = Place<QLineEdit>(PanelT, "edOutDir", 168, 104, 92, 21);
+    edOutDir->setPlaceholderText(QStringLiteral("output folder"));
+    edOutDir->setToolTip(QStringLiteral(
+        "output folder: empty = beside each source;\nthe tree of a dropped folder is kept in it"));
+    btOutDir
+        = PictureButton(PanelT, "btOutDir", ":/btOpen.png", 262, 103, "choose the output folder");
+
     // Right-aligned in a box whose right edge stays at 485, whatever the version's length.
     lbVersion = Place<QLabel>(PanelT, "lbVersion", 285, 108, 200, 13);
     lbVersion->setText(QStringLiteral("v."));
@@ -257,7 +271,8 @@ void TForm1::CreateControls()
     QWidget::setTabOrder(edUseMono, edMono);
     QWidget::setTabOrder(edMono, edAutoRotate);
     QWidget::setTabOrder(edAutoRotate, edShrinkOnly);
-    QWidget::setTabOrder(edShrinkOnly, Button1);
+    QWidget::setTabOrder(edShrinkOnly, edOutDir);
+    QWidget::setTabOrder(edOutDir, Button1);
 }
 
 void TForm1::ConnectHandlers()
@@ -272,6 +287,7 @@ void TForm1::ConnectHandlers()
     on(btOpen, &TForm1::btOpenClick);
     on(btSave, &TForm1::btSaveClick);
     on(btDel, &TForm1::btDelClick);
+    on(btOutDir, &TForm1::btOutDirClick);
     for (QToolButton* button : { btExec, btExecSel }) {
         connect(button, &QAbstractButton::clicked, this,
             [this, button] { framework::RunGuarded([&] { btAction(button); }); });
@@ -296,7 +312,7 @@ void TForm1::FormShow()
     lbHome->adjustSize();
     webinfo::SetVersionLabel(lbVersion, framework::ProductVersion);
     if (DragDropForm) {
-        DragDropForm->FileAccept = QString::fromLatin1(DefaultFileAccept);
+        DragDropForm->FileAccept = DefaultFileAccept();
         webinfo::EmbedForm(DragDropForm, Panel);
         // Placing the window may give it a new native handle, so the drop target is set after.
         DragDropForm->setAcceptDrops(true);
@@ -305,7 +321,7 @@ void TForm1::FormShow()
     RefreshProfiles();
     if (!webinfo::WebInfo)
         webinfo::WebInfo = new webinfo::TWebInfo;
-    webinfo::WebInfo->exec(this, 3);
+    webinfo::WebInfo->exec(this, kInfoReloadMinutes);
 }
 
 void TForm1::FormClose()
@@ -337,6 +353,15 @@ void TForm1::btExpandClick()
     }
 }
 
+void TForm1::btOutDirClick()
+{
+    const QString start = OutputFolderOf(edOutDir->text(), QDir::homePath());
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Output folder"), start.isEmpty() ? QDir::homePath() : start);
+    if (!chosen.isEmpty())
+        edOutDir->setText(QDir::toNativeSeparators(chosen));
+}
+
 void TForm1::btClearClick()
 {
     if (DragDropForm)
@@ -366,6 +391,7 @@ TBatchSettings TForm1::ReadBatchSettings() const
     s.mono = edMono->text();
     s.upright = edAutoRotate->isChecked();
     s.shrinkOnly = edShrinkOnly->isChecked();
+    s.outputDir = OutputFolderOf(edOutDir->text(), QDir::homePath());
     return s;
 }
 
@@ -381,6 +407,8 @@ void TForm1::btAction(QObject* sender)
         }
     }
     TBatchRun run([this] { return ReadBatchSettings(); });
+    if (DragDropForm)
+        run.SetDroppedWith(DragDropForm->DroppedWith());
     const int total = static_cast<int>(entries.size());
     // Deleted on every way out, an error included, so the error box never sits behind it.
     std::unique_ptr<TProgressForm> progress;
@@ -401,7 +429,9 @@ void TForm1::btAction(QObject* sender)
         },
         [&](int, const QString& source) { return !progress || progress->Proceed(done, source); });
     progress.reset();
-    framework::ShowMsg(QStringLiteral("Created: ") + QString::number(created), QStringLiteral("i"));
+    framework::ShowMsg(
+        framework::MessageText(errors::TCode::Created, {}, { QString::number(created) }),
+        QStringLiteral("i"));
 }
 
 void TForm1::edMonoClick()
@@ -460,7 +490,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 void ApplyVisualStyle(const QString& name)
 {
     if (!platform::ApplyStyle(name))
-        framework::ShowErrorReport(QStringLiteral("Stil '%1' nicht gefunden").arg(name));
+        framework::ShowErrorReport(
+            framework::MessageText(errors::TCode::StyleNotFound, {}, { name }));
 }
 
 QIcon ProgramIcon()
