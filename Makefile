@@ -4,9 +4,12 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 PACKAGES   := build-essential cmake ninja-build qt6-base-dev libjpeg-dev libpng-dev libgif-dev \
               zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox x11-utils
+# For `make package` and its checks: dpkg-shlibdeps, the desktop's and AppStream's validators, man.
+PACKAGES   += dpkg-dev desktop-file-utils appstream man-db groff-base
+PREFIX     ?= /usr/local
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build run test test-sanitize clean
+.PHONY: deps configure build run test test-sanitize install package clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null \
@@ -39,6 +42,14 @@ test-sanitize: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600 -LE '^gui$$'
+
+# Installs under PREFIX (default /usr/local); DESTDIR=DIR stages the files below DIR instead.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# build/parvula_<version>_<arch>.deb, with the library dependencies dpkg-shlibdeps finds.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -9,6 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include "colour/ColorForm1_codes.h"
 #include "framework/spz1_text.h"
 #include "imaging/formats.h"
@@ -16,6 +19,7 @@
 #include "imaging/orientation.h"
 #include "imaging/pic1.h"
 #include "imaging/picstretch1.h"
+#include "platform/platform_folders.h"
 #include "platform/platform_fs.h"
 #include "platform/platform_mapping.h"
 #include "platform/platform_publish.h"
@@ -68,6 +72,17 @@ namespace {
 
 } // namespace
 
+QString OutputFolderOf(const QString& setting, const QString& base)
+{
+    QString folder = QDir::fromNativeSeparators(setting.trimmed());
+    if (folder.isEmpty())
+        return QString();
+    // "~" is the user's home, as a shell would read it.
+    if (folder == u"~" || folder.startsWith(QStringLiteral("~/")))
+        folder = QDir::homePath() + folder.mid(1);
+    return QDir::cleanPath(QDir(base).absoluteFilePath(folder));
+}
+
 QStringList OutputFormatItems()
 {
     QStringList items { QString() };
@@ -104,13 +119,41 @@ QString TOutputName::Candidate(int n) const
     return directory + numbered + QLatin1Char('.') + format;
 }
 
-TOutputName OutputNameFor(const QString& fileName, const TBatchSettings& settings)
+namespace {
+
+    // The source's folder as it lies below the parent of the folder it was dropped with: "Trip/
+    // day1/" for "/p/Trip/day1/a.jpg" dropped with "/p/Trip". Empty for a file on its own, and
+    // for one that does not lie below that folder, so no output ever lands outside the output
+    // folder.
+    QString RelativeFolder(const QString& sourceFolder, const QString& droppedWith)
+    {
+        if (droppedWith.isEmpty())
+            return QString();
+        const QString parent = QFileInfo(QDir::cleanPath(droppedWith)).path();
+        const QString relative = QDir(parent).relativeFilePath(sourceFolder);
+        if (relative.isEmpty() || relative == u"." || relative.startsWith(QStringLiteral(".."))
+            || QDir::isAbsolutePath(relative))
+            return QString();
+        return relative.endsWith(u'/') ? relative : relative + u'/';
+    }
+
+} // namespace
+
+TOutputName OutputNameFor(
+    const QString& fileName, const TBatchSettings& settings, const QString& droppedWith)
 {
     TOutputName out;
     qsizetype slash = fileName.size() - 1;
     while (slash >= 0 && !platform::IsPathSeparator(fileName.at(slash)))
         --slash;
     out.directory = fileName.left(slash + 1);
+    if (!settings.outputDir.isEmpty()) {
+        QString folder = settings.outputDir;
+        if (!platform::IsPathSeparator(folder.back()))
+            folder += u'/';
+        out.directory = folder + RelativeFolder(out.directory, droppedWith);
+        out.createDirectory = true;
+    }
     const QString file = fileName.mid(slash + 1);
     const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
     QString base = dot < 0 ? file : file.left(dot);
@@ -155,7 +198,7 @@ TBatchRun::TBatchRun(TSettingsSource settings)
 
 QString TBatchRun::PlannedOutput(const QString& fileName) const
 {
-    return FirstFreeCandidate(OutputNameFor(fileName, m_settings()));
+    return FirstFreeCandidate(OutputNameFor(fileName, m_settings(), m_droppedWith.value(fileName)));
 }
 
 int TBatchRun::Jobs() const
@@ -175,7 +218,7 @@ TBatchRun::TPrepared TBatchRun::Prepare(const QString& fileName)
     job.fileName = fileName;
     job.source = platform::ToPath(fileName);
     job.settings = m_settings();
-    job.out = OutputNameFor(fileName, job.settings);
+    job.out = OutputNameFor(fileName, job.settings, m_droppedWith.value(fileName));
     job.encodeAs = platform::ToPath(job.out.Candidate(0));
     job.tint = job.settings.useMono && !job.settings.mono.isEmpty();
     if (job.tint) {
@@ -286,6 +329,11 @@ namespace {
     // when another process takes the name meanwhile.
     QString PublishBytes(const TOutputName& out, int number, const std::vector<std::uint8_t>& bytes)
     {
+        // An output folder, or the part of the dropped tree below it, may not exist yet. A failure
+        // here ends the run at this file like a failed write.
+        if (out.createDirectory && !platform::FolderExists(out.directory)
+            && !platform::CreateFolderWithParents(out.directory))
+            throw errors::EError(errors::TCode::CannotCreateFolder, out.directory.toStdString());
         try {
             return platform::PublishNewFile(
                 out.directory, bytes, [&out](int n) { return out.Candidate(n); }, number,

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -33,7 +34,14 @@ struct TBatchSettings {
     QString mono; // an HTML colour code
     bool upright = true; // turn photos by their EXIF orientation before fitting
     bool shrinkOnly = false; // pictures smaller than the box keep their size
+    // Where the outputs go: empty for beside their sources, else an absolute folder, under which
+    // each output keeps its source's path relative to the folder it was dropped with.
+    QString outputDir;
 };
+
+// The output folder a setting names: empty stays empty (beside the sources), "~" is the user's
+// home, a relative path is taken against base, and the result is a clean absolute path.
+QString OutputFolderOf(const QString& setting, const QString& base);
 
 // The window's list of output formats: the empty item (the source's own format), then every
 // format that is written.
@@ -48,9 +56,14 @@ struct TOutputName {
     QString directory; // ends in a separator, or empty
     QString name; // the cleaned name without number and extension
     QString format; // without a dot
+    bool createDirectory = false; // in an output folder: made, with its parents, when missing
     QString Candidate(int n) const; // n = 0: the first candidate; else name + "_" + n
 };
-TOutputName OutputNameFor(const QString& fileName, const TBatchSettings& settings);
+// droppedWith: the folder the source was dropped (or given) with; empty for a file on its own.
+// It matters only with an output folder: the output keeps the source's path below the folder's
+// parent, so a dropped "Trip/day1/a.jpg" goes to "<output folder>/Trip/day1/".
+TOutputName OutputNameFor(
+    const QString& fileName, const TBatchSettings& settings, const QString& droppedWith = {});
 // The first candidate under which no entry exists (nothing is reserved); alsoTaken may name
 // further candidates to pass over.
 QString FirstFreeCandidate(const TOutputName& name, int* number = nullptr,
@@ -70,6 +83,12 @@ public:
     QString PlannedOutput(const QString& fileName) const;
 
     imaging::TPicture& WorkPicture() { return m_picture; }
+
+    // For each entry collected from a dropped folder, that folder (see OutputNameFor).
+    void SetDroppedWith(QHash<QString, QString> droppedWith)
+    {
+        m_droppedWith = std::move(droppedWith);
+    }
 
     // How many files RunBatch loads, fits and encodes at once; 0 (the default) means one per
     // processor core up to eight, 1 the plain one-after-another run. Names are still claimed and
@@ -106,6 +125,7 @@ public:
 
 private:
     TSettingsSource m_settings;
+    QHash<QString, QString> m_droppedWith;
     imaging::TPicture m_picture;
     int m_jobs = 0;
 };

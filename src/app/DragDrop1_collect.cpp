@@ -235,14 +235,20 @@ TDropResult CollectDrop(
     state.maxDepth = options.maxDepth;
     state.maxFiles = options.maxFiles;
     QStringList collected;
+    TDropResult result;
     for (const QString& path : paths) {
         if (state.filesCut)
             break;
         if (path.isEmpty())
             continue;
         if (platform::FolderExists(path)) {
+            const qsizetype first = collected.size();
             CollectFiles(
                 collected, WithSeparator(path) + QStringLiteral("*.*"), -1, filter, 0, state);
+            // The first folder a file came with stays its folder, as the first entry stays.
+            for (qsizetype i = first; i < collected.size(); ++i)
+                if (!result.droppedWith.contains(collected.at(i)))
+                    result.droppedWith.insert(collected.at(i), path);
             continue;
         }
         // Dropped directly, a hidden file is taken too; anything but a regular file is not,
@@ -256,10 +262,11 @@ TDropResult CollectDrop(
             break;
         }
         collected.append(path);
+        if (!result.droppedWith.contains(path))
+            result.droppedWith.insert(path, QString());
         ++state.filesTaken;
     }
 
-    TDropResult result;
     const qsizetype before = list.size();
     try {
         InsertSorted(list, collected, options.capacity);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <utility>
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -81,6 +82,10 @@ int CollectFiles(QStringList& list, const QString& mask, int depth, const QStrin
 struct TDropResult {
     int added = 0; // entries the list grew by, duplicates removed
     QString notice; // a message about limits or unreadable folders; empty when none
+    // Every file taken, with the folder it came with as it was dropped, or the empty text for a
+    // file dropped on its own; the first way a file came decides. An output folder keeps the
+    // tree below that folder.
+    QHash<QString, QString> droppedWith;
 };
 
 // How one drop is collected; tests narrow the limits or choose the file system's case rule.

@@ -105,6 +105,8 @@ TCliOptions ParseArguments(const QStringList& arguments)
             o.upright = false;
         } else if (arg == QLatin1String("--shrink-only")) {
             o.shrinkOnly = true;
+        } else if (arg == QLatin1String("--output-dir")) {
+            o.outputDir = value();
         } else if (arg == QLatin1String("--profile")) {
             options.profile = value();
             if (options.profile.isEmpty())
@@ -141,7 +143,7 @@ QString UsageText()
     return QStringLiteral(
         "Usage: parvula-cli [OPTIONS] PATH...\n"
         "Makes a thumbnail beside every image file given, and beside every image file in the\n"
-        "folders given (%1); nothing is ever overwritten.\n"
+        "folders given (%1), or in an output folder; nothing is ever overwritten.\n"
         "\n"
         "  --profile NAME   start from a stored profile\n"
         "  --last           start from the last-used settings of the window\n"
@@ -157,6 +159,8 @@ QString UsageText()
         "  --upright        turn photos by their EXIF orientation first (default)\n"
         "  --no-upright     keep photos as stored\n"
         "  --shrink-only    never enlarge a picture smaller than the box\n"
+        "  --output-dir DIR write into DIR instead of beside the sources, keeping the tree\n"
+        "                   below each folder given (DIR/folder/sub/tn_a.jpg); \"\" = beside\n"
         "  --jobs N         files loaded and resized at once (default 0: one per core, at\n"
         "                   most 8); names and files still come in list order\n"
         "  --dry-run        print what would be written, write nothing\n"

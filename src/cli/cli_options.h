@@ -26,6 +26,7 @@ struct TSettingOverrides {
     std::optional<QString> mono;
     std::optional<bool> upright;
     std::optional<bool> shrinkOnly;
+    std::optional<QString> outputDir;
 };
 
 struct TCliOptions {

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include "app/BasUnit1_batch.h"
@@ -41,6 +42,10 @@ namespace {
             s.upright = *o.upright;
         if (o.shrinkOnly)
             s.shrinkOnly = *o.shrinkOnly;
+        if (o.outputDir)
+            s.outputDir = *o.outputDir;
+        // A relative output folder, given or stored, lies below the current folder.
+        s.outputDir = app::OutputFolderOf(s.outputDir, QDir::currentPath());
         return s;
     }
 
@@ -107,9 +112,11 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
         dropped.append(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     }
     QStringList entries;
+    QHash<QString, QString> droppedWith;
     try {
         const app::TDropResult result
             = app::CollectDrop(entries, dropped, app::DefaultFileAccept());
+        droppedWith = result.droppedWith;
         if (!result.notice.isEmpty())
             err << result.notice << "\n";
     } catch (const std::exception& e) {
@@ -133,8 +140,9 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
             for (const QString& source : entries) {
                 if (platform::StopRequestStatus())
                     break;
-                const QString target = app::FirstFreeCandidate(app::OutputNameFor(source, settings),
-                    nullptr, [&](const QString& candidate) { return planned.contains(candidate); });
+                const QString target = app::FirstFreeCandidate(
+                    app::OutputNameFor(source, settings, droppedWith.value(source)), nullptr,
+                    [&](const QString& candidate) { return planned.contains(candidate); });
                 planned.insert(target);
                 if (!options.quiet)
                     out << source << " -> " << target << "\n";
@@ -152,6 +160,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err, boo
 
     app::TBatchRun run([settings] { return settings; });
     run.SetJobs(options.jobs);
+    run.SetDroppedWith(droppedWith);
     int created = 0;
     try {
         created = app::RunBatch(

@@ -1,4 +1,4 @@
-// The eight stored settings read with the encodings the window's controls load them with.
+// The stored settings read with the encodings the window's controls load them with.
 #include "cli/cli_settings.h"
 
 #include <algorithm>
@@ -56,6 +56,7 @@ app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist)
     s.mono = Stored(section, "Mono", QString());
     s.upright = framework::TextToBool(Stored(section, "AutoRotate", QStringLiteral("1")));
     s.shrinkOnly = framework::TextToBool(Stored(section, "ShrinkOnly", QString()));
+    s.outputDir = Stored(section, "OutDir", QString());
     return s;
 }
 

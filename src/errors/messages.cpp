@@ -90,6 +90,7 @@ namespace {
         { TCode::NothingToWrite, "Nothing to write for %p" },
         { TCode::CannotCreateIn, "Cannot create a file in %p: %1" },
         { TCode::CannotWriteOutput, "Cannot write %p: %1" },
+        { TCode::CannotCreateFolder, "Cannot create the folder %p" },
         { TCode::Created, "Created: %1" },
 
         { TCode::ListInsert, "Zeile kann nicht eingefügt werden" },

@@ -80,6 +80,7 @@ enum class TCode {
     NothingToWrite,
     CannotCreateIn,
     CannotWriteOutput,
+    CannotCreateFolder,
     Created,
     // The file list
     ListInsert,

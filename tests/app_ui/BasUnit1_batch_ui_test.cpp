@@ -17,6 +17,7 @@
 #include "app_ui/app_ui_support.h"
 #include "app/BasUnit1_batch.h"
 #include "app/ui/DragDrop1.h"
+#include "framework/ui/spz1_binding.h"
 #include "framework/ui/spz1_msg.h"
 #include "framework/spz1_paths.h"
 #include "framework/ui/spz1_ui_spinedit.h"
@@ -247,4 +248,42 @@ TEST_F(WindowBatchTest, AQualityTypedAndNotLeftIsPassedAsTyped)
     Form1->edWidth->setFocus(Qt::TabFocusReason);
     QTest::qWait(20);
     EXPECT_EQ(Form1->edJpgQual->Text(), "10");
+}
+
+TEST_F(WindowBatchTest, AnOutputFolderTakesTheDroppedTreeAndIsRememberedLikeTheOthers)
+{
+    QDir().mkpath(dir.filePath("Trip/day1"));
+    QDir().mkpath(dir.filePath("Trip/day2"));
+    Picture("Trip/day1/a.png");
+    Picture("Trip/day2/b.png");
+    Picture("single.png");
+    DragDropForm->DropFiles({ dir.filePath("Trip"), dir.filePath("single.png") });
+    // The list still shows one full path per entry.
+    EXPECT_EQ(DragDropForm->Entries(),
+        (QStringList { dir.filePath("single.png"), dir.filePath("Trip/day1/a.png"),
+            dir.filePath("Trip/day2/b.png") }));
+    Form1->edOutDir->setText(dir.filePath("Thumbs"));
+    QTest::mouseClick(Form1->btExec, Qt::LeftButton);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Created: 3");
+    for (const char* made :
+        { "Thumbs/Trip/day1/tn_a.png", "Thumbs/Trip/day2/tn_b.png", "Thumbs/tn_single.png" })
+        EXPECT_TRUE(QFileInfo::exists(dir.filePath(made))) << made;
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("Trip/day1/tn_a.png")));
+
+    // Stored in "df" at closing and loaded again at the next start; a profile keeps it too.
+    Form1->BindSettings(QStringLiteral("Profil_Out"), framework::bindSave);
+    Form1->close();
+    DestroyWindows();
+    ASSERT_TRUE(test::StartWindows());
+    EXPECT_EQ(Form1->edOutDir->text(), dir.filePath("Thumbs"));
+    Form1->edOutDir->clear();
+    Form1->BindSettings(QStringLiteral("Profil_Out"), framework::bindLoad);
+    EXPECT_EQ(Form1->edOutDir->text(), dir.filePath("Thumbs"));
+    // A section written before the setting existed loads it empty: beside the sources.
+    Form1->BindSettings(QStringLiteral("Profil_Old"), framework::bindLoad);
+    EXPECT_EQ(Form1->edOutDir->text(), QString());
+    EXPECT_EQ(Form1->ReadBatchSettings().outputDir, QString());
+    Form1->edOutDir->setText("Thumbs");
+    EXPECT_EQ(Form1->ReadBatchSettings().outputDir, QDir::homePath() + "/Thumbs");
 }

@@ -242,3 +242,43 @@ TEST(CliOptions, FiltersByNameOrIndexAndTheAffixRule)
     EXPECT_EQ(o.overrides.useMono, true);
     EXPECT_EQ(o.overrides.mono, QString());
 }
+
+TEST_F(TCli, AnOutputFolderKeepsTheTreeOfEachFolderGivenAndComesFromProfilesToo)
+{
+    MakeImage("Trip/day1/a.png", 8, 6);
+    MakeImage("Trip/day2/b.png", 8, 6);
+    MakeImage("single.png", 8, 6);
+    // Planned first: the paths as they would be, nothing written, no folder made.
+    TResult r = Run({ "--dry-run", "--output-dir", "Thumbs", "Trip", "single.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(
+        tree.path() + "/Trip/day1/a.png -> " + tree.path() + "/Thumbs/Trip/day1/tn_a.png"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("single.png -> " + tree.path() + "/Thumbs/tn_single.png"));
+    EXPECT_FALSE(QFileInfo::exists(tree.path() + "/Thumbs"));
+
+    // Relative to the current folder (the tree), made as needed.
+    r = Run({ "--output-dir", "Thumbs", "Trip", "single.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Files(),
+        (QStringList { "Thumbs/Trip/day1/tn_a.png", "Thumbs/Trip/day2/tn_b.png",
+            "Thumbs/tn_single.png", "Trip/day1/a.png", "Trip/day2/b.png", "single.png" }));
+
+    // A profile's output folder; the option with an empty value writes beside the source.
+    QDir().mkpath(home.path() + "/.config/Parvula");
+    QFile ini(home.path() + "/.config/Parvula/parvula.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Profil_Out]\r\nOutDir=" + (tree.path() + "/elsewhere").toUtf8() + "\r\n");
+    ini.close();
+    r = Run({ "--profile", "Out", "single.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(tree.path() + "/elsewhere/tn_single.png"));
+    r = Run({ "--profile", "Out", "--output-dir", "", "single.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(tree.path() + "/tn_single.png"));
+
+    // An output folder that cannot be made fails at the first file with its message.
+    r = Run({ "--output-dir", "single.png/sub", "Trip" });
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(tree.path() + "/single.png/sub")) << r.err.toStdString();
+}

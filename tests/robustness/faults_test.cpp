@@ -239,7 +239,10 @@ TEST_F(Faults, ADanglingLinkOrTheSourceUnderACandidateNameIsPassedOver)
 #ifdef __linux__
 // A second process creates the very name the run is about to publish, the moment the run's
 // temporary file appears. The run must land on the next free name and overwrite nothing.
-TEST_F(Faults, ASecondProcessTakingTheCandidateNamesWhileWeWriteLosesNothing)
+// A second process takes each candidate name in target the moment our temporary file appears
+// there; the run writes ten outputs of source into target with settings.
+void RaceTheRun(const std::filesystem::path& source, const std::filesystem::path& target,
+    const app::TBatchSettings& settings, const std::filesystem::path& sourceFolder)
 {
     WriteImage(source, 1000, 700); // a 2 MB output: the write takes long enough to be raced
     int ready[2];
@@ -247,7 +250,7 @@ TEST_F(Faults, ASecondProcessTakingTheCandidateNamesWhileWeWriteLosesNothing)
     const pid_t racer = ::fork();
     if (racer == 0) {
         const int watch = ::inotify_init();
-        ::inotify_add_watch(watch, dir.Path().c_str(), IN_CREATE);
+        ::inotify_add_watch(watch, target.c_str(), IN_CREATE);
         (void)!::write(ready[1], "r", 1);
         alignas(inotify_event) char buffer[4096];
         int taken = 0;
@@ -264,7 +267,8 @@ TEST_F(Faults, ASecondProcessTakingTheCandidateNamesWhileWeWriteLosesNothing)
                 for (int k = 0;; ++k) {
                     const std::string name
                         = k == 0 ? "tn_a.bmp" : "tn_a_" + std::to_string(k) + ".bmp";
-                    const int fd = ::open((dir / name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                    const int fd
+                        = ::open((target / name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
                     if (fd >= 0) {
                         const std::string mark = "racer " + std::to_string(++taken);
                         (void)!::write(fd, mark.data(), mark.size());
@@ -279,18 +283,18 @@ TEST_F(Faults, ASecondProcessTakingTheCandidateNamesWhileWeWriteLosesNothing)
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     std::set<std::string> ours;
     for (int i = 0; i < 10; ++i)
-        ours.insert(MakeOutput(source, BmpSettings()));
+        ours.insert(MakeOutput(source, settings));
     ::kill(racer, SIGKILL);
     ::waitpid(racer, nullptr, 0);
 
     EXPECT_EQ(ours.size(), 10u);
     int racerFiles = 0;
-    for (const std::string& name : Names(dir.Path())) {
+    for (const std::string& name : Names(target)) {
         SCOPED_TRACE(name);
         EXPECT_NE(name.rfind(".parvula-", 0), 0u) << "temporary file left behind";
         if (name == "a.bmp")
             continue;
-        const std::string path = (dir / name).string();
+        const std::string path = (target / name).string();
         const TBytes bytes = ReadBytes(path);
         if (ours.count(path)) {
             imaging::TPicture picture;
@@ -303,8 +307,27 @@ TEST_F(Faults, ASecondProcessTakingTheCandidateNamesWhileWeWriteLosesNothing)
     }
     // The racer reacts to every temporary file; had it never won, the race was not tested.
     EXPECT_GT(racerFiles, 0);
-    EXPECT_EQ(Names(dir.Path()).size(), 1u + ours.size() + racerFiles);
+    const std::size_t sources = target == sourceFolder ? 1u : 0u;
+    EXPECT_EQ(Names(target).size(), sources + ours.size() + racerFiles);
+    if (sources == 0) {
+        EXPECT_EQ(Names(sourceFolder), (std::vector<std::string> { "a.bmp", "out" }));
+    }
 }
+
+TEST_F(Faults, ASecondProcessTakingTheCandidateNamesWhileWeWriteLosesNothing)
+{
+    RaceTheRun(source, dir.Path(), BmpSettings(), dir.Path());
+}
+
+TEST_F(Faults, ARacerInAnOutputFolderLosesNothingEither)
+{
+    const std::filesystem::path out = dir / "out";
+    std::filesystem::create_directory(out);
+    app::TBatchSettings settings = BmpSettings();
+    settings.outputDir = Q(out);
+    RaceTheRun(source, out, settings, dir.Path());
+}
+
 #endif
 
 // Two program instances saving their settings at the same moment: each rewrite happens under the

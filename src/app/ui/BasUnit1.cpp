@@ -5,9 +5,12 @@
 #include <initializer_list>
 #include <memory>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -213,6 +216,15 @@ void TForm1::CreateControls()
     lbHome->setCursor(Qt::PointingHandCursor);
     lbHome->installEventFilter(this);
 
+    // The output folder sits in the free room of the third row, between the homepage link and
+    // the version; empty means beside the sources.
+    edOutDir = Place<QLineEdit>(PanelT, "edOutDir", 168, 104, 92, 21);
+    edOutDir->setPlaceholderText(QStringLiteral("output folder"));
+    edOutDir->setToolTip(QStringLiteral(
+        "output folder: empty = beside each source;\nthe tree of a dropped folder is kept in it"));
+    btOutDir
+        = PictureButton(PanelT, "btOutDir", ":/btOpen.png", 262, 103, "choose the output folder");
+
     // Right-aligned in a box whose right edge stays at 485, whatever the version's length.
     lbVersion = Place<QLabel>(PanelT, "lbVersion", 285, 108, 200, 13);
     lbVersion->setText(QStringLiteral("v."));
@@ -259,7 +271,8 @@ void TForm1::CreateControls()
     QWidget::setTabOrder(edUseMono, edMono);
     QWidget::setTabOrder(edMono, edAutoRotate);
     QWidget::setTabOrder(edAutoRotate, edShrinkOnly);
-    QWidget::setTabOrder(edShrinkOnly, Button1);
+    QWidget::setTabOrder(edShrinkOnly, edOutDir);
+    QWidget::setTabOrder(edOutDir, Button1);
 }
 
 void TForm1::ConnectHandlers()
@@ -274,6 +287,7 @@ void TForm1::ConnectHandlers()
     on(btOpen, &TForm1::btOpenClick);
     on(btSave, &TForm1::btSaveClick);
     on(btDel, &TForm1::btDelClick);
+    on(btOutDir, &TForm1::btOutDirClick);
     for (QToolButton* button : { btExec, btExecSel }) {
         connect(button, &QAbstractButton::clicked, this,
             [this, button] { framework::RunGuarded([&] { btAction(button); }); });
@@ -339,6 +353,15 @@ void TForm1::btExpandClick()
     }
 }
 
+void TForm1::btOutDirClick()
+{
+    const QString start = OutputFolderOf(edOutDir->text(), QDir::homePath());
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Output folder"), start.isEmpty() ? QDir::homePath() : start);
+    if (!chosen.isEmpty())
+        edOutDir->setText(QDir::toNativeSeparators(chosen));
+}
+
 void TForm1::btClearClick()
 {
     if (DragDropForm)
@@ -368,6 +391,7 @@ TBatchSettings TForm1::ReadBatchSettings() const
     s.mono = edMono->text();
     s.upright = edAutoRotate->isChecked();
     s.shrinkOnly = edShrinkOnly->isChecked();
+    s.outputDir = OutputFolderOf(edOutDir->text(), QDir::homePath());
     return s;
 }
 
@@ -383,6 +407,8 @@ void TForm1::btAction(QObject* sender)
         }
     }
     TBatchRun run([this] { return ReadBatchSettings(); });
+    if (DragDropForm)
+        run.SetDroppedWith(DragDropForm->DroppedWith());
     const int total = static_cast<int>(entries.size());
     // Deleted on every way out, an error included, so the error box never sits behind it.
     std::unique_ptr<TProgressForm> progress;
@@ -468,8 +494,18 @@ void ApplyVisualStyle(const QString& name)
             framework::MessageText(errors::TCode::StyleNotFound, {}, { name }));
 }
 
+QIcon ProgramIcon()
+{
+    InitPictures();
+    QIcon icon;
+    for (int size : { 16, 24, 32, 48, 64, 128, 256 })
+        icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/parvula.png").arg(size));
+    return icon;
+}
+
 void CreateWindows()
 {
+    QApplication::setWindowIcon(ProgramIcon());
     Form1 = new TForm1;
     DragDropForm = new TDragDropForm;
     webinfo::WebInfo = new webinfo::TWebInfo;

@@ -2,6 +2,7 @@
 // steps that create the program's windows.
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <QList>
 #include <QPointer>
@@ -63,6 +64,9 @@ public:
     // Third row.
     QLabel* lbHome;
     QLabel* lbVersion;
+    // The output folder (empty: beside the sources) and its folder picker.
+    QLineEdit* edOutDir;
+    QToolButton* btOutDir;
     // Tool bar, caption bar and the lower panel with its invisible helpers.
     QToolBar* ToolBar1;
     QToolButton* btCopy;
@@ -85,6 +89,7 @@ public:
     void FormClose();
     void btExpandClick();
     void btClearClick();
+    void btOutDirClick();
     void btCopyClick();
     // The batch run over all entries (btExec) or the selected ones (btExecSel). A run of more
     // than a few files shows the modal progress window, whose Cancel ends it after the file in
@@ -97,7 +102,7 @@ public:
     void lbHomeClick();
     void Image2Click();
 
-    // Profiles: the ten settings controls loaded from (mode 0) or saved to (mode 1) a section.
+    // Profiles: the eleven settings controls loaded from (mode 0) or saved to (mode 1) a section.
     void BindSettings(const QString& section, framework::TBindMode mode);
     void RefreshProfiles();
     void btOpenClick();
@@ -129,8 +134,11 @@ extern TForm1* Form1;
 
 // Start-up step: applies the visual style; a missing one gives the error box and the plain look.
 void ApplyVisualStyle(const QString& name);
+// The program's icon from the resources, in the sizes of the desktop's icon theme.
+QIcon ProgramIcon();
 // Start-up step: creates the windows in their order (main window, file list, information panel,
-// colour picker). DestroyWindows ends them in the opposite order.
+// colour picker), every one with the program's icon. DestroyWindows ends them in the opposite
+// order.
 void CreateWindows();
 void DestroyWindows();
 

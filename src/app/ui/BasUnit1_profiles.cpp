@@ -48,7 +48,7 @@ namespace {
 
 void TForm1::BindSettings(const QString& section, framework::TBindMode mode)
 {
-    // The order and the defaults of the ten settings; an empty default loads as the control's
+    // The order and the defaults of the eleven settings; an empty default loads as the control's
     // own empty state (0, nothing selected, not ticked). Turning photos upright is on unless a
     // section says otherwise, so files written before that setting existed load it ticked.
     const struct {
@@ -65,6 +65,7 @@ void TForm1::BindSettings(const QString& section, framework::TBindMode mode)
         { edMono, "" },
         { edAutoRotate, "1" },
         { edShrinkOnly, "" },
+        { edOutDir, "" },
     };
     for (const auto& b : bound)
         framework::BindControl(b.control, mode, QString::fromLatin1(b.def), QString(), section);

@@ -77,18 +77,28 @@ QStringList TDragDropForm::Entries() const
     return entries;
 }
 
-void TDragDropForm::SetEntries(const QStringList& entries, const QStringList& selected)
+QHash<QString, QString> TDragDropForm::DroppedWith() const
+{
+    QHash<QString, QString> droppedWith;
+    for (int i = 0; i < Files->count(); ++i) {
+        const QListWidgetItem* item = Files->item(i);
+        droppedWith.insert(item->text(), item->data(Qt::UserRole).toString());
+    }
+    return droppedWith;
+}
+
+void TDragDropForm::SetEntries(const QStringList& entries, const QStringList& selected,
+    const QHash<QString, QString>& droppedWith)
 {
     const QSet<QString> keep(selected.begin(), selected.end());
     Files->setUpdatesEnabled(false);
     Files->clear();
     Files->addItems(entries);
-    if (!keep.isEmpty()) {
-        for (int i = 0; i < Files->count(); ++i) {
-            QListWidgetItem* item = Files->item(i);
-            if (keep.contains(item->text()))
-                item->setSelected(true);
-        }
+    for (int i = 0; i < Files->count(); ++i) {
+        QListWidgetItem* item = Files->item(i);
+        item->setData(Qt::UserRole, droppedWith.value(item->text()));
+        if (keep.contains(item->text()))
+            item->setSelected(true);
     }
     Files->setUpdatesEnabled(true);
 }
@@ -101,17 +111,25 @@ void TDragDropForm::DropFiles(const QStringList& paths)
     for (const QListWidgetItem* item : Files->selectedItems())
         selected.append(item->text());
 
+    // An entry listed before keeps the folder it came with.
+    QHash<QString, QString> droppedWith = DroppedWith();
+    const auto merge = [&droppedWith](const TDropResult& result) {
+        for (auto it = result.droppedWith.cbegin(); it != result.droppedWith.cend(); ++it)
+            if (!droppedWith.contains(it.key()))
+                droppedWith.insert(it.key(), it.value());
+    };
     TDropResult result;
     try {
         result = CollectDrop(entries, paths, FileAccept, m_dropOptions);
     } catch (const errors::EError& e) {
         // The entries that fitted stay listed, as before the list refused.
         if (e.Code() == errors::TCode::ListInsert)
-            SetEntries(entries, selected);
+            SetEntries(entries, selected, droppedWith);
         throw;
     }
+    merge(result);
     if (entries != listed)
-        SetEntries(entries, selected);
+        SetEntries(entries, selected, droppedWith);
     if (!result.notice.isEmpty())
         framework::ShowMsg(result.notice, QStringLiteral("w"));
 }

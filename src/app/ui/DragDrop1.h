@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QHash>
 #include <QStringList>
 #include <QWidget>
 
@@ -24,6 +25,8 @@ public:
 
     // The list's entries in order.
     QStringList Entries() const;
+    // The folder each entry was dropped with (the empty text for a file dropped on its own).
+    QHash<QString, QString> DroppedWith() const;
     // The body of the drop handler: adds the dropped files and folders.
     void DropFiles(const QStringList& paths);
     // The Delete key's action: removes every selected entry.
@@ -41,7 +44,8 @@ protected:
 private:
     void FormCreate();
     void FilesKeyDown(QKeyEvent* event);
-    void SetEntries(const QStringList& entries, const QStringList& selected);
+    void SetEntries(const QStringList& entries, const QStringList& selected,
+        const QHash<QString, QString>& droppedWith);
 
     TDropOptions m_dropOptions;
 };
