@@ -3,6 +3,8 @@
 
 #include <QDir>
 
+#include "app/DragDrop1_collect.h"
+
 namespace parvula::app {
 
 TWindowArgs ParseWindowArgs(const QStringList& arguments, const QString& folder)
@@ -42,15 +44,18 @@ bool AsksHelpOrVersion(const QStringList& arguments)
 
 QString WindowUsageText()
 {
+    QString accepted = DefaultFileAccept();
+    accepted.replace(QLatin1Char(','), QStringLiteral(", "));
     return QStringLiteral(
         "Usage: parvula [--help | --version] [--] [PATH...]\n"
         "Opens Parvula's window. The files and folders given are added to its list as if they\n"
-        "were dropped on it (folders walked, only bmp, jpg, jpeg, gif, png, ico files taken).\n"
+        "were dropped on it (folders walked, only %1 files taken).\n"
         "When Parvula is already open, they go to the open window instead, which comes to the\n"
         "front; this start then ends.\n"
         "\n"
         "  --help, --version\n"
-        "  --               every argument after it is a path\n");
+        "  --               every argument after it is a path\n")
+        .arg(accepted);
 }
 
 } // namespace parvula::app
