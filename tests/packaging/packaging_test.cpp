@@ -74,7 +74,7 @@ TEST(Packaging, EveryAcceptedExtensionHasItsMimeTypeInTheDesktopEntry)
     ASSERT_FALSE(listed.isEmpty());
     const QMimeDatabase db;
     QSet<QString> needed;
-    for (const QString& extension : QString::fromLatin1(app::DefaultFileAccept).split(u',')) {
+    for (const QString& extension : app::DefaultFileAccept().split(u',')) {
         const QMimeType type
             = db.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
         ASSERT_FALSE(type.isDefault()) << extension.toStdString();
