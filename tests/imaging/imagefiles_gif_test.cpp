@@ -408,38 +408,6 @@ TEST(GifSelf, AFileWithoutAnyColourTableWritesItselfWithBlackAndWhite)
     EXPECT_EQ(after.gif->SavedImages[0].RasterBits[1], 0);
 }
 
-TEST(GifReader, GiflibsOwnTextsNeverReachTheUser)
-{
-    TTempDir dir;
-    TTestFrame frame;
-    frame.width = 4;
-    frame.height = 4;
-    frame.pixels.assign(16, 1);
-    const TBytes good = MakeGif(4, 4, { Red, Green }, { frame });
-    std::vector<TBytes> damaged;
-    for (const std::size_t cut : { std::size_t { 3 }, std::size_t { 12 }, good.size() - 6 })
-        damaged.emplace_back(good.begin(), good.begin() + cut);
-    TBytes notGif = good;
-    notGif[0] = 'X';
-    damaged.push_back(notGif);
-    for (const TBytes& bytes : damaged) {
-        WriteBytes(dir / "bad.gif", bytes);
-        TPicture picture;
-        try {
-            LoadFromFile(picture, dir / "bad.gif");
-            ADD_FAILURE() << "loaded " << bytes.size() << " bytes";
-        } catch (const EImageError& e) {
-            const std::string text = e.what();
-            for (int code = 1; code <= 113; ++code) {
-                const char* english = GifErrorString(code);
-                if (english && std::strcmp(english, "Unknown error") != 0) {
-                    EXPECT_EQ(text.find(english), std::string::npos) << text;
-                }
-            }
-        }
-    }
-}
-
 TEST(GifReader, DamagedAndHostileFilesFailWithAnImageError)
 {
     TTempDir dir;
@@ -466,11 +434,26 @@ TEST(GifReader, DamagedAndHostileFilesFailWithAnImageError)
     TBytes unknownRecord = good;
     unknownRecord.insert(unknownRecord.end() - 1, 0x55);
     cases.emplace_back("unknown record", unknownRecord);
+    TBytes notGif = good;
+    notGif[0] = 'X';
+    cases.emplace_back("no GIF signature", notGif);
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
         WriteBytes(dir / "bad.gif", bytes);
         TPicture picture;
-        EXPECT_THROW(LoadFromFile(picture, dir / "bad.gif"), EImageError);
+        try {
+            LoadFromFile(picture, dir / "bad.gif");
+            ADD_FAILURE() << "loaded";
+        } catch (const EImageError& e) {
+            // giflib's own English texts never reach the user.
+            const std::string text = e.what();
+            for (int code = 1; code <= 113; ++code) {
+                const char* english = GifErrorString(code);
+                if (english && std::strcmp(english, "Unknown error") != 0) {
+                    EXPECT_EQ(text.find(english), std::string::npos) << text;
+                }
+            }
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include "app/ui/BasUnit1.h"
 
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 
 #include <QApplication>
@@ -261,18 +262,10 @@ void TForm1::CreateControls()
     layout->addWidget(Button1);
     layout->addWidget(Panel, 1);
 
-    QWidget::setTabOrder(edWidth, edHeight);
-    QWidget::setTabOrder(edHeight, edNamex);
-    QWidget::setTabOrder(edNamex, edFilter);
-    QWidget::setTabOrder(edFilter, edFormat);
-    QWidget::setTabOrder(edFormat, edJpgQual);
-    QWidget::setTabOrder(edJpgQual, edProfil);
-    QWidget::setTabOrder(edProfil, edUseMono);
-    QWidget::setTabOrder(edUseMono, edMono);
-    QWidget::setTabOrder(edMono, edAutoRotate);
-    QWidget::setTabOrder(edAutoRotate, edShrinkOnly);
-    QWidget::setTabOrder(edShrinkOnly, edOutDir);
-    QWidget::setTabOrder(edOutDir, Button1);
+    QWidget* const focusOrder[] = { edWidth, edHeight, edNamex, edFilter, edFormat, edJpgQual,
+        edProfil, edUseMono, edMono, edAutoRotate, edShrinkOnly, edOutDir, Button1 };
+    for (std::size_t i = 1; i < std::size(focusOrder); ++i)
+        QWidget::setTabOrder(focusOrder[i - 1], focusOrder[i]);
 }
 
 void TForm1::ConnectHandlers()
