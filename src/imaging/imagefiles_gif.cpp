@@ -19,55 +19,52 @@ namespace {
     constexpr int GraphicControlCode = 0xF9;
 
     // giflib's own texts are English and terse; the user reads ours.
-    const char* GifErrorText(int code)
+    TCode GifErrorCode(int code)
     {
         switch (code) {
         case E_GIF_ERR_OPEN_FAILED:
         case D_GIF_ERR_OPEN_FAILED:
-            return "die Datei kann nicht geöffnet werden";
+            return TCode::GifCannotOpen;
         case E_GIF_ERR_WRITE_FAILED:
         case E_GIF_ERR_DISK_IS_FULL:
-            return "Schreibfehler";
+            return TCode::GifWriteFailed;
         case E_GIF_ERR_HAS_SCRN_DSCR:
         case E_GIF_ERR_HAS_IMAG_DSCR:
         case E_GIF_ERR_NOT_WRITEABLE:
-            return "ungültige Reihenfolge beim Schreiben";
+            return TCode::GifWriteOrder;
         case E_GIF_ERR_NO_COLOR_MAP:
         case D_GIF_ERR_NO_COLOR_MAP:
-            return "keine Farbtabelle";
+            return TCode::GifNoColourTable;
         case E_GIF_ERR_DATA_TOO_BIG:
         case D_GIF_ERR_DATA_TOO_BIG:
-            return "mehr Bilddaten als das Bild groß ist";
+            return TCode::GifDataTooBig;
         case E_GIF_ERR_NOT_ENOUGH_MEM:
         case D_GIF_ERR_NOT_ENOUGH_MEM:
-            return "nicht genug Speicher";
+            return TCode::GifNoMemory;
         case E_GIF_ERR_CLOSE_FAILED:
         case D_GIF_ERR_CLOSE_FAILED:
-            return "die Datei kann nicht abgeschlossen werden";
+            return TCode::GifCannotClose;
         case D_GIF_ERR_READ_FAILED:
         case D_GIF_ERR_EOF_TOO_SOON:
-            return "die Datei endet vorzeitig";
+            return TCode::GifEndsEarly;
         case D_GIF_ERR_NOT_GIF_FILE:
-            return "keine GIF-Datei";
+            return TCode::GifNotGif;
         case D_GIF_ERR_NO_SCRN_DSCR:
-            return "die Bildschirmbeschreibung fehlt";
+            return TCode::GifNoScreenDescriptor;
         case D_GIF_ERR_NO_IMAG_DSCR:
-            return "die Bildbeschreibung fehlt";
+            return TCode::GifNoImageDescriptor;
         case D_GIF_ERR_WRONG_RECORD:
-            return "unbekannter Datensatz";
+            return TCode::GifUnknownRecord;
         case D_GIF_ERR_NOT_READABLE:
-            return "die Datei ist nicht lesbar";
+            return TCode::GifNotReadable;
         case D_GIF_ERR_IMAGE_DEFECT:
-            return "die Bilddaten sind beschädigt";
+            return TCode::GifImageDefect;
         default:
-            return "unbekannter Fehler";
+            return TCode::GifUnknownError;
         }
     }
 
-    [[noreturn]] void FailGif(int code)
-    {
-        throw EError(TCode::GifLibrary, {}, { GifErrorText(code) });
-    }
+    [[noreturn]] void FailGif(int code) { throw EError(GifErrorCode(code)); }
 
     struct TGifSource {
         const std::uint8_t* data;
