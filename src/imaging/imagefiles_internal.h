@@ -27,6 +27,17 @@ struct TSharedBytes {
 // bitmap's mark is on.
 void DrawBitmapOnto(const TBitmap& source, TBitmap& target);
 
+// How a graphic's stored numbers are meant to be seen: the file's embedded ICC profile, or the
+// coded colour description of a HEIF or AVIF file (ITU-T H.273 codes). Nothing set means the
+// file says nothing, and its numbers are taken as sRGB.
+struct TColourDescription {
+    std::vector<std::uint8_t> icc;
+    // H.273 colour primaries and transfer characteristics; 2 is "unspecified".
+    int primaries = 2;
+    int transfer = 2;
+    bool Empty() const { return icc.empty() && primaries == 2 && transfer == 2; }
+};
+
 // One graphic of a picture. Drawing always targets a 24-bit bitmap at its top-left corner.
 class TGraphic {
 public:
@@ -40,6 +51,8 @@ public:
     // The file's own bytes where the graphic keeps them (a JPEG), else none; valid while the
     // graphic lives.
     virtual std::span<const std::uint8_t> StoredBytes() const { return {}; }
+    // The colour description the file carries; readers of formats that have none keep this.
+    virtual TColourDescription Colours() const { return {}; }
 };
 
 class TBitmapGraphic final : public TGraphic {
