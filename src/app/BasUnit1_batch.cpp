@@ -14,6 +14,7 @@
 
 #include "colour/ColorForm1_codes.h"
 #include "framework/spz1_text.h"
+#include "imaging/colourprofile.h"
 #include "imaging/formats.h"
 #include "imaging/limits.h"
 #include "imaging/orientation.h"
@@ -62,6 +63,33 @@ namespace {
             return true;
         imaging::TurnUpright(picture, orientation);
         return false;
+    }
+
+    // The writer keeps the picture's own bytes (and so its profile) instead of encoding pixels:
+    // a picture of the output's kind, at quality 100 where the format takes one.
+    bool WritesItself(const imaging::TPicture& picture, const imaging::TFormat* output, int quality)
+    {
+        if (quality < 1 || quality > 100)
+            quality = 100;
+        return output && output->kind == picture.Kind()
+            && (!output->takesQuality || quality == 100);
+    }
+
+    // A photo whose profile is not sRGB comes out in sRGB: the fitted thumbnail is converted,
+    // which costs next to nothing against converting every decoded pixel and differs from it
+    // by rounding only. A picture the box left alone is converted whole, unless it is written
+    // as itself, profile included.
+    void ConvertColours(imaging::TPicture& picture, const imaging::TColourDescription& colours,
+        const imaging::TFormat* output, int quality)
+    {
+        if (imaging::IsSrgb(colours))
+            return;
+        if (!picture.Bitmap()) {
+            if (WritesItself(picture, output, quality))
+                return;
+            imaging::ConvertPictureToBitmap(picture);
+        }
+        imaging::ConvertToSrgb(*picture.Bitmap(), colours);
     }
 
     errors::EError NoFreeName(const TOutputName& name)
@@ -238,6 +266,13 @@ namespace {
         std::vector<std::uint8_t>& bytes)
     {
         const TBatchSettings& settings = job.settings;
+        // Read before turning or fitting replaces the graphic by a bitmap that says nothing.
+        imaging::TColourDescription colours;
+        if (settings.coloursAsStored)
+            imaging::KeepStoredColours(picture);
+        else
+            colours = imaging::PictureColours(picture);
+        const imaging::TFormat* output = OutputFormat(job.out.format);
         imaging::TFitOptions fit;
         fit.maxWidth = settings.width;
         fit.maxHeight = settings.height;
@@ -248,6 +283,7 @@ namespace {
         if (!settings.upright
             || !WrittenUnchanged(picture, settings, job.out.format, job.tint, fit))
             imaging::FitToBox(picture, fit);
+        ConvertColours(picture, colours, job.tint ? nullptr : output, settings.jpgQual);
         if (job.tint) {
             if (job.colourError)
                 std::rethrow_exception(job.colourError);
@@ -260,7 +296,6 @@ namespace {
         }
 
         std::optional<imaging::TEncodedFile> encoded;
-        const imaging::TFormat* output = OutputFormat(job.out.format);
         if (output && output->takesQuality) {
             encoded = output->encode(picture, job.encodeAs, settings.jpgQual);
         } else {

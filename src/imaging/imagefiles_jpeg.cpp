@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "imaging/colourprofile.h"
 #include "imaging/limits.h"
 
 namespace parvula::imaging {
@@ -72,6 +73,9 @@ namespace {
         int cmyk;
         int adobeInverted;
         int direct; // the library writes 24-bit rows (blue, green, red) itself
+        // A CMYK image's profile, set by the caller after the header step; null for the plain
+        // rule. Its conversion never throws and never calls back into the library.
+        const TCmykConversion* cmykProfile;
         // Set by the caller before the pixel step: 24-bit rows and one scratch row.
         std::uint8_t* pixels;
         std::size_t stride;
@@ -112,6 +116,10 @@ namespace {
     void ConvertRow(const TJpegDecode* d, std::uint8_t* dst)
     {
         const std::uint8_t* src = d->row;
+        if (d->cmyk && d->cmykProfile) {
+            d->cmykProfile->ConvertRow(src, dst, d->width);
+            return;
+        }
         for (int x = 0; x < d->width; ++x, dst += 3) {
             if (d->cmyk) {
                 // Adobe writes CMYK inverted (0 = full ink); other writers do not.
@@ -202,10 +210,70 @@ namespace {
         TJpegDecodeState& operator=(const TJpegDecodeState&) = delete;
     };
 
-    // Reads the header on construction and the pixels on request.
+    // The ICC profile of APP2 "ICC_PROFILE" segments before the scan, its chunks put together
+    // in sequence order. Empty when there is none, and when the chunks do not make a whole
+    // profile (a count that changes, a number missing, twice or beyond the count): a damaged
+    // profile is ignored, the picture is then taken as stored.
+    TBytes JpegIccProfile(std::span<const std::uint8_t> bytes)
+    {
+        static constexpr std::uint8_t kSignature[12]
+            = { 'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0 };
+        const std::size_t size = bytes.size();
+        const std::uint8_t* data = bytes.data();
+        if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+            return {};
+        std::vector<std::span<const std::uint8_t>> chunks;
+        std::vector<bool> seen;
+        std::size_t pos = 2;
+        while (pos + 4 <= size && data[pos] == 0xFF) {
+            const std::uint8_t marker = data[pos + 1];
+            if (marker == 0xFF) { // a fill byte before the marker
+                ++pos;
+                continue;
+            }
+            if (marker == 0xDA || marker == 0xD9) // the scan, or the end
+                break;
+            if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) { // no length
+                pos += 2;
+                continue;
+            }
+            const std::size_t length = (std::size_t { data[pos + 2] } << 8) | data[pos + 3];
+            if (length < 2 || length > size - pos - 2)
+                break;
+            const std::uint8_t* segment = data + pos + 4;
+            const std::size_t segmentSize = length - 2;
+            if (marker == 0xE2 && segmentSize >= 14
+                && std::memcmp(segment, kSignature, sizeof kSignature) == 0) {
+                const std::size_t number = segment[12];
+                const std::size_t count = segment[13];
+                if (count == 0 || number == 0 || number > count
+                    || (!chunks.empty() && count != chunks.size()))
+                    return {};
+                if (chunks.empty()) {
+                    chunks.resize(count);
+                    seen.assign(count, false);
+                }
+                if (seen[number - 1])
+                    return {};
+                seen[number - 1] = true;
+                chunks[number - 1] = { segment + 14, segmentSize - 14 };
+            }
+            pos += 2 + length;
+        }
+        TBytes profile;
+        for (std::size_t k = 0; k < chunks.size(); ++k) {
+            if (!seen[k])
+                return {};
+            profile.insert(profile.end(), chunks[k].begin(), chunks[k].end());
+        }
+        return profile;
+    }
+
+    // Reads the header on construction and the pixels on request. A CMYK image with a profile
+    // is converted through it, unless storedColours asks for the plain rule.
     class TJpegDecoder {
     public:
-        explicit TJpegDecoder(std::span<const std::uint8_t> bytes)
+        explicit TJpegDecoder(std::span<const std::uint8_t> bytes, bool storedColours = false)
         {
             TJpegDecode& state = m_state.value;
             state.data = bytes.data();
@@ -213,7 +281,15 @@ namespace {
             if (JpegReadHeader(&state) != 0)
                 ThrowJpegError(state.error);
             CheckImageSize(state.width, state.height, "JPEG");
+            if (state.cmyk && !storedColours) {
+                const TBytes icc = JpegIccProfile(bytes);
+                if (!icc.empty())
+                    m_cmykProfile = CmykConversion(icc, state.adobeInverted != 0);
+                state.cmykProfile = m_cmykProfile.get();
+            }
         }
+
+        bool Cmyk() const { return m_state.value.cmyk != 0; }
 
         int Width() const { return m_state.value.width; }
         int Height() const { return m_state.value.height; }
@@ -258,14 +334,16 @@ namespace {
     private:
         TJpegDecodeState m_state;
         std::vector<std::uint8_t> m_row;
+        std::shared_ptr<const TCmykConversion> m_cmykProfile;
     };
 
     class TJpegGraphic final : public TGraphic {
     public:
-        TJpegGraphic(TSharedBytes bytes, int width, int height)
+        TJpegGraphic(TSharedBytes bytes, int width, int height, bool cmyk)
             : m_bytes(std::move(bytes))
             , m_width(width)
             , m_height(height)
+            , m_cmyk(cmyk)
         {
         }
         TGraphicKind Kind() const override { return TGraphicKind::Jpeg; }
@@ -276,11 +354,19 @@ namespace {
             return TBytes(m_bytes.view.begin(), m_bytes.view.end());
         }
         std::span<const std::uint8_t> StoredBytes() const override { return m_bytes.view; }
+        // A CMYK image's profile is applied while it is decoded: its rows are sRGB already.
+        TColourDescription Colours() const override
+        {
+            TColourDescription colours;
+            if (!m_cmyk)
+                colours.icc = JpegIccProfile(m_bytes.view);
+            return colours;
+        }
 
         void DrawOnto(TBitmap& target) const override
         {
             if (!m_decoded) {
-                TBitmap decoded = DecodeJpegBytes(m_bytes.view);
+                TBitmap decoded = TJpegDecoder(m_bytes.view, m_storedColours).Decode();
                 CheckSameSize(decoded.Width(), decoded.Height());
                 m_decoded = std::move(decoded);
             }
@@ -288,6 +374,8 @@ namespace {
         }
 
         std::span<const std::uint8_t> Bytes() const { return m_bytes.view; }
+        bool StoredColours() const { return m_storedColours; }
+        void KeepStoredColours() { m_storedColours = true; }
         // The pixels when an earlier drawing has decoded them already, else nullptr.
         const TBitmap* Decoded() const { return m_decoded ? &*m_decoded : nullptr; }
 
@@ -303,6 +391,8 @@ namespace {
         TSharedBytes m_bytes;
         int m_width;
         int m_height;
+        bool m_cmyk;
+        bool m_storedColours = false;
         mutable std::optional<TBitmap> m_decoded;
     };
 
@@ -316,7 +406,7 @@ namespace {
             , m_height(graphic.Height())
         {
             if (!m_decoded) {
-                m_decoder.emplace(graphic.Bytes());
+                m_decoder.emplace(graphic.Bytes(), graphic.StoredColours());
                 graphic.CheckSameSize(m_decoder->Width(), m_decoder->Height());
                 m_decoder->Start();
             }
@@ -449,12 +539,14 @@ std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes)
 {
     int width = 0;
     int height = 0;
+    bool cmyk = false;
     {
-        TJpegDecoder decoder(bytes.view);
+        TJpegDecoder decoder(bytes.view, true);
         width = decoder.Width();
         height = decoder.Height();
+        cmyk = decoder.Cmyk();
     }
-    return std::make_unique<TJpegGraphic>(std::move(bytes), width, height);
+    return std::make_unique<TJpegGraphic>(std::move(bytes), width, height, cmyk);
 }
 
 std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& graphic)
@@ -462,6 +554,12 @@ std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& graphic)
     if (const auto* jpeg = dynamic_cast<const TJpegGraphic*>(&graphic))
         return std::make_unique<TJpegRowReader>(*jpeg);
     return nullptr;
+}
+
+void KeepJpegStoredColours(TGraphic& graphic)
+{
+    if (auto* jpeg = dynamic_cast<TJpegGraphic*>(&graphic))
+        jpeg->KeepStoredColours();
 }
 
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality)

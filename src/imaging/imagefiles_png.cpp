@@ -252,8 +252,10 @@ namespace {
         std::vector<std::uint8_t> m_alpha;
         bool m_hasKey = false;
         std::uint16_t m_key[3] = { 0, 0, 0 }; // grey in [0]; red, green, blue otherwise
+        TColourDescription m_colours;
 
         TGraphicKind Kind() const override { return TGraphicKind::Png; }
+        TColourDescription Colours() const override { return m_colours; }
         int Width() const override { return static_cast<int>(m_raster.width); }
         int Height() const override { return static_cast<int>(m_raster.height); }
         TBytes EncodeSelf() const override { return WritePng(m_raster, m_chunks); }
@@ -355,6 +357,7 @@ namespace {
             if (PngReadHeader(&m_state) == 1)
                 Fail();
             CheckImageSize(m_state.width, m_state.height, "PNG");
+            const TColourDescription colours = Colours();
             // Deflate expands data at most 1032 times: image data too short for the rows the
             // header declares is refused before the rows take their memory.
             const std::uint64_t compressed = ImageDataBytes(bytes);
@@ -366,6 +369,7 @@ namespace {
                     { std::to_string(compressed), std::to_string(m_state.width),
                         std::to_string(m_state.height) });
             auto graphic = std::make_unique<TPngGraphic>();
+            graphic->m_colours = colours;
             TPngRaster& raster = graphic->m_raster;
             raster.width = m_state.width;
             raster.height = m_state.height;
@@ -396,6 +400,27 @@ namespace {
 
     private:
         [[noreturn]] void Fail() { throw EError(TCode::PngLibrary, {}, { m_state.message }); }
+
+        // What the chunks before the image data say about the colours, once the header step has
+        // read them. These getters only read what libpng stored and never jump. libpng keeps an
+        // iCCP profile only when its header is sound and its colour space fits the image's
+        // (grey for grey images, RGB for the others).
+        TColourDescription Colours() const
+        {
+            TColourDescription colours;
+            png_charp name = nullptr;
+            int compression = 0;
+            png_bytep profile = nullptr;
+            png_uint_32 length = 0;
+            if (png_get_iCCP(m_state.png, m_state.info, &name, &compression, &profile, &length)
+                && profile && length > 0) {
+                colours.icc.assign(profile, profile + length);
+            } else if (png_get_valid(m_state.png, m_state.info, PNG_INFO_sRGB)) {
+                colours.primaries = 1;
+                colours.transfer = 13;
+            }
+            return colours;
+        }
 
         TPngDecode m_state;
     };
@@ -450,6 +475,16 @@ std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes)
     TPngReader reader;
     std::unique_ptr<TPngGraphic> graphic = reader.Read(bytes);
     graphic->m_chunks = CollectChunks(bytes);
+    // A cICP chunk names the colours by their H.273 codes and comes before any profile; only
+    // full-range RGB codes describe the stored numbers as they are.
+    for (const TChunk& chunk : graphic->m_chunks) {
+        if (std::memcmp(chunk.type.data(), "cICP", 4) == 0 && chunk.data.size() == 4
+            && chunk.data[2] == 0 && chunk.data[3] == 1) {
+            graphic->m_colours = TColourDescription {};
+            graphic->m_colours.primaries = chunk.data[0];
+            graphic->m_colours.transfer = chunk.data[1];
+        }
+    }
     return graphic;
 }
 
