@@ -1,6 +1,7 @@
 // libFuzzer target: the whole way of one thumbnail as a worker makes it, on arbitrary bytes:
-// loaded from memory by every format that takes them, turned upright, fitted with a kernel (a
-// JPEG streams its rows into the resampler), tinted now and then, encoded in an output format.
+// loaded from memory by every format that takes them, its colour profile read, turned upright,
+// fitted with a kernel (a JPEG streams its rows into the resampler), converted to sRGB, tinted
+// now and then, encoded in an output format.
 // The input is the file itself, so the corpus's pictures are seeds as they are; the box, the
 // kernel and the output format come from its size and last byte.
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/colourprofile.h"
 #include "imaging/formats.h"
 #include "imaging/imagefiles.h"
 #include "imaging/orientation.h"
@@ -22,6 +24,7 @@ namespace {
 
 void MakeThumbnail(TPicture& picture, std::uint32_t choice)
 {
+    const TColourDescription colours = PictureColours(picture);
     const int orientation = PictureOrientation(picture);
     if (orientation != 1)
         TurnUpright(picture, orientation);
@@ -34,6 +37,8 @@ void MakeThumbnail(TPicture& picture, std::uint32_t choice)
     if ((choice & 0x70000) == 0)
         fit.filter = TFilter::None;
     FitToBox(picture, fit);
+    if (TBitmap* bitmap = picture.Bitmap())
+        (void)ConvertToSrgb(*bitmap, colours);
     if (choice & 0x80000) {
         TTintOptions tint;
         tint.colour = static_cast<std::int32_t>(choice & 0xFFFFFF);

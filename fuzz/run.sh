@@ -10,7 +10,7 @@ ROOT=$(pwd)
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SECONDS_PER_TARGET=${1:-60}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
+TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_colourprofile fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
 CORPORA=${PARVULA_CORPORA_DIR:-$ROOT/../shared/corpora}
 LOCK=/tmp/parvula-build.lock
 
@@ -56,6 +56,14 @@ for target in $TARGETS; do
       cp "$ROOT"/tests/data/*.* "$WORK/fixtures/thumbnail/" 2>/dev/null || true
       rm -f "$WORK/fixtures/thumbnail/"*.md
       seeds="$seeds $WORK/fixtures/thumbnail"
+      ;;
+    colourprofile)
+      # The profiles the system ships (colord's and ghostscript's, when installed).
+      maxlen=65536
+      mkdir -p "$WORK/fixtures/colourprofile"
+      find /usr/share/color/icc -name '*.ic[cm]' -size -64k \
+        -exec cp {} "$WORK/fixtures/colourprofile/" \; 2>/dev/null || true
+      seeds="$WORK/fixtures/colourprofile"
       ;;
     ini)
       mkdir -p "$WORK/fixtures/ini"

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <lcms2.h>
+#include <tiffio.h>
 #include <zlib.h>
 
 #include "imaging/formats.h"
@@ -616,4 +617,89 @@ TEST(JpegColours, CmykPhotoIsDecodedThroughItsProfile)
     TPicture asStored = LoadBytes(dir, "tagged4.jpg", CmykJpeg(width, patch, samples, icc));
     KeepStoredColours(asStored);
     EXPECT_TRUE(SamePixels(ToBitmap(asStored), plainDecoded));
+}
+
+namespace {
+
+bool HasTool(const char* tool)
+{
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A TIFF of 8-bit RGB strips with the profile in its ICC tag, written by libtiff.
+bool WriteTiff(const std::filesystem::path& path, const TBitmap& bitmap, const TBytes& icc)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, bitmap.Width());
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, bitmap.Height());
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
+    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(bitmap.Width()) * 3);
+    bool ok = true;
+    for (int y = 0; y < bitmap.Height() && ok; ++y) {
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            const TRgb c = bitmap.PixelColor(x, y);
+            row[3 * std::size_t(x)] = c.r;
+            row[3 * std::size_t(x) + 1] = c.g;
+            row[3 * std::size_t(x) + 2] = c.b;
+        }
+        ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+} // namespace
+
+// The other readers hand over the profile their file carries (WebP's ICCP chunk, TIFF's tag, an
+// ICC colour box of HEIF and AVIF), and their photos come out like JPEG's. A format this build
+// does not read is skipped.
+TEST(PhotoFormatColours, ProfilesOfWebpTiffHeifAndAvifAreFoundAndConverted)
+{
+    const TBytes icc = InstalledProfile(kColord / "ProPhotoRGB.icc");
+    SKIP_WITHOUT(icc, kColord);
+    TTempDir dir;
+    const TBitmap photo = PhotoLike(160, 120, 9);
+    WriteBytes(dir / "tagged.png", WithChunkAfterHeader(PngOf(photo), IccpChunk(icc)));
+    const std::string png = (dir / "tagged.png").string();
+    const struct {
+        const char* extension;
+        const char* tool; // nullptr: written by libtiff here
+        std::string command;
+    } cases[] = {
+        { "webp", "cwebp", "cwebp -quiet -q 95 -metadata icc '" + png + "' -o '" },
+        { "tif", nullptr, {} },
+        { "heic", "heif-enc", "heif-enc -q 95 '" + png + "' -o '" },
+        { "avif", "avifenc", "avifenc -q 95 '" + png + "' '" },
+    };
+    int tried = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        if (!FormatByExtension(c.extension) || (c.tool && !HasTool(c.tool)))
+            continue;
+        const std::filesystem::path file = dir / (std::string("photo.") + c.extension);
+        if (c.tool)
+            ASSERT_EQ(std::system((c.command + file.string() + "' >/dev/null 2>&1").c_str()), 0);
+        else
+            ASSERT_TRUE(WriteTiff(file, photo, icc));
+        ++tried;
+        TPicture picture = Load(file);
+        const TColourDescription colours = PictureColours(picture);
+        EXPECT_EQ(colours.icc, icc);
+        const TBitmap decoded = ToBitmap(picture);
+        TBitmap thumbnail = Fitted(decoded, 60, TFilter::Lanczos3);
+        ASSERT_TRUE(ConvertToSrgb(thumbnail, colours));
+        const TDifference d
+            = Difference(thumbnail, Fitted(LcmsConverted(decoded, icc), 60, TFilter::Lanczos3));
+        EXPECT_LE(d.mean, 1.5);
+        EXPECT_LE(d.most, 10);
+    }
+    if (tried == 0)
+        GTEST_SKIP() << "this build reads none of WebP, TIFF, HEIF and AVIF";
 }
