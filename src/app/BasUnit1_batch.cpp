@@ -75,10 +75,11 @@ namespace {
             && (!output->takesQuality || quality == 100);
     }
 
-    // A photo whose profile is not sRGB comes out in sRGB: the fitted thumbnail is converted,
-    // which costs next to nothing against converting every decoded pixel and differs from it
-    // by rounding only. A picture the box left alone is converted whole, unless it is written
-    // as itself, profile included.
+    // A photo whose profile is not sRGB comes out in sRGB. The fitted thumbnail is converted:
+    // converting every decoded pixel first would cost more than the whole job, and gives nearly
+    // the same thumbnail (colours beyond sRGB are clipped once, after mixing, instead of pixel by
+    // pixel; docs/performance.md). A picture the box left alone is converted whole, unless it is
+    // written as itself, profile included.
     void ConvertColours(imaging::TPicture& picture, const imaging::TColourDescription& colours,
         const imaging::TFormat* output, int quality)
     {
@@ -272,7 +273,6 @@ namespace {
             imaging::KeepStoredColours(picture);
         else
             colours = imaging::PictureColours(picture);
-        const imaging::TFormat* output = OutputFormat(job.out.format);
         imaging::TFitOptions fit;
         fit.maxWidth = settings.width;
         fit.maxHeight = settings.height;
@@ -283,7 +283,8 @@ namespace {
         if (!settings.upright
             || !WrittenUnchanged(picture, settings, job.out.format, job.tint, fit))
             imaging::FitToBox(picture, fit);
-        ConvertColours(picture, colours, job.tint ? nullptr : output, settings.jpgQual);
+        ConvertColours(
+            picture, colours, job.tint ? nullptr : OutputFormat(job.out.format), settings.jpgQual);
         if (job.tint) {
             if (job.colourError)
                 std::rethrow_exception(job.colourError);
@@ -296,6 +297,7 @@ namespace {
         }
 
         std::optional<imaging::TEncodedFile> encoded;
+        const imaging::TFormat* output = OutputFormat(job.out.format);
         if (output && output->takesQuality) {
             encoded = output->encode(picture, job.encodeAs, settings.jpgQual);
         } else {
