@@ -268,6 +268,29 @@ TEST(ColourProfile, SrgbDescriptionsAreLeftAloneAndOthersAreNot)
     }
 }
 
+TEST(ColourProfile, ProfilesOfCorpusPhotosAreTakenForWhatTheySay)
+{
+    const std::filesystem::path corpora = CorporaDir();
+    if (corpora.empty())
+        GTEST_SKIP() << "the shared corpus is absent";
+    // The sRGB profile most cameras and editors embed (HP's of 1998, v2, 1024-entry curves) is
+    // sRGB; Apple's Generic RGB (gamma 1.8) is not.
+    const struct {
+        const char* file;
+        bool srgb;
+    } cases[] = {
+        { "valid/jpeg/pillow/pil_sample_rgb.jpg", true },
+        { "valid/jpeg/image-rs/portrait_2.jpg", false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        TPicture picture = Load(corpora / c.file);
+        const TColourDescription colours = PictureColours(picture);
+        ASSERT_FALSE(colours.icc.empty());
+        EXPECT_EQ(IsSrgb(colours), c.srgb);
+    }
+}
+
 TEST(ColourProfile, ThumbnailConvertedAfterFittingStaysWithinBoundsOfConvertingFirst)
 {
     const TBitmap photo = PhotoLike(600, 400, 7);
