@@ -217,3 +217,31 @@ TEST_F(ColourRunTest, PhotoTheBoxLeavesAloneIsConvertedWholeUnlessWrittenAsItsel
     settings.jpgQual = 100;
     EXPECT_EQ(Run(adobe), tagged);
 }
+
+TEST_F(ColourRunTest, WorkersConvertAsOneAfterAnotherDoes)
+{
+    // Workers share the kept conversions: photos of two profiles, interleaved, four at a time.
+    const TBytes prophoto = ReadAll("/usr/share/color/icc/colord/ProPhotoRGB.icc");
+    if (prophoto.empty())
+        GTEST_SKIP() << "colord-data's ProPhoto profile is not installed";
+    QStringList sources;
+    for (int i = 0; i < 8; ++i)
+        sources << Write(
+            QStringLiteral("p%1.jpg").arg(i), Tagged(m_jpeg, i % 2 ? prophoto : m_adobe));
+    const auto run = [&](int jobs) {
+        app::TBatchRun batch([this] { return settings; });
+        batch.SetJobs(jobs);
+        std::vector<TBytes> outputs;
+        EXPECT_EQ(app::RunBatch(batch, sources,
+                      [&](int, const QString&, const QString& output) {
+                          outputs.push_back(ReadAll(platform::ToPath(output)));
+                      }),
+            8);
+        return outputs;
+    };
+    // The parallel run first, so its workers are the ones that make the conversions.
+    const std::vector<TBytes> four = run(4);
+    const std::vector<TBytes> one = run(1);
+    EXPECT_EQ(one, four);
+    EXPECT_NE(one[0], one[1]);
+}
