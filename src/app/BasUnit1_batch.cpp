@@ -85,12 +85,17 @@ namespace {
     {
         if (imaging::IsSrgb(colours))
             return;
-        if (!picture.Bitmap()) {
-            if (WritesItself(picture, output, quality))
-                return;
-            imaging::ConvertPictureToBitmap(picture);
+        if (imaging::TBitmap* bitmap = picture.Bitmap()) {
+            imaging::ConvertToSrgb(*bitmap, colours);
+            return;
         }
-        imaging::ConvertToSrgb(*picture.Bitmap(), colours);
+        if (WritesItself(picture, output, quality))
+            return;
+        // The conversion the encoder would make, done here; a profile that cannot be used
+        // leaves the picture untouched for the encoder.
+        imaging::TBitmap drawn = imaging::ConvertToBitmap(picture);
+        if (imaging::ConvertToSrgb(drawn, colours))
+            picture.Assign(std::move(drawn));
     }
 
     errors::EError NoFreeName(const TOutputName& name)

@@ -17,11 +17,11 @@ namespace parvula::imaging {
 // than one level: such pictures are never converted, so their bytes stay exactly as they were.
 bool IsSrgb(const TColourDescription& colours);
 
-// Converts the pixels of a 24- or 32-bit bitmap in place from the description's colours to sRGB.
-// Returns false, with the bitmap untouched, when there is nothing to convert (IsSrgb) or the
-// description cannot be used: a damaged profile, one of another colour space than RGB or grey,
-// H.273 codes without a known meaning. The picture then stays as stored; this never throws for
-// a profile's sake.
+// Converts the pixels of a 24-bit bitmap in place from the description's colours to sRGB.
+// Returns false, with the bitmap untouched, when there is nothing to convert (IsSrgb), the bitmap
+// has another depth, or the description cannot be used: a damaged profile, one of another colour
+// space than RGB or grey, H.273 codes without a known meaning. The picture then stays as stored;
+// this never throws for a profile's sake.
 bool ConvertToSrgb(TBitmap& bitmap, const TColourDescription& colours);
 
 // The conversion of CMYK rows through a CMYK profile, for a decoder that has the CMYK samples.

@@ -212,6 +212,16 @@ TEST_F(ColourRunTest, PhotoTheBoxLeavesAloneIsConvertedWholeUnlessWrittenAsItsel
     const TDifference d = Difference(Pixels(adobe), Reference(m_adobe));
     EXPECT_LE(d.most, 1);
 
+    // A damaged profile leaves the picture to the encoder as it is: with Mono Color on and no
+    // colour code, a PNG output of an unfitted photo is not marked transparent, as today.
+    const QString untagged = Write("untagged.jpg", m_jpeg);
+    const QString damaged
+        = Write("damaged.jpg", Tagged(m_jpeg, TBytes(m_adobe.begin(), m_adobe.begin() + 300)));
+    settings.useMono = true;
+    settings.mono = "";
+    EXPECT_EQ(Run(damaged), Run(untagged));
+    settings.useMono = false;
+
     // Written back byte for byte, the photo keeps its profile, and viewers convert it.
     settings.format = "";
     settings.jpgQual = 100;
