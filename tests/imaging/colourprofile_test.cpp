@@ -726,3 +726,43 @@ TEST(PhotoFormatColours, ProfilesOfWebpTiffHeifAndAvifAreFoundAndConverted)
     if (tried == 0)
         GTEST_SKIP() << "this build reads none of WebP, TIFF, HEIF and AVIF";
 }
+
+// A phone's photo says Display P3 by its H.273 codes rather than by a profile: sRGB's red, as P3
+// stores it, comes out as sRGB's red again. (Debian 12's heif-enc writes no nclx box for HEVC,
+// so AVIF carries the codes here.) Skipped when this build does not read AVIF.
+TEST(PhotoFormatColours, DisplayP3CodesOfAvifAreConverted)
+{
+    TTempDir dir;
+    TBitmap patches(64, 32, 24);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const TRgb c = x < 32 ? TRgb { 35, 51, 234 } : TRgb { 128, 128, 128 };
+            std::uint8_t* p = patches.ScanLine(y) + 3 * x;
+            p[0] = c.b;
+            p[1] = c.g;
+            p[2] = c.r;
+        }
+    WriteBytes(dir / "p3.png", PngOf(patches));
+    const std::string png = (dir / "p3.png").string();
+    if (!FormatByExtension("avif") || !HasTool("avifenc"))
+        GTEST_SKIP() << "this build does not read AVIF, or avifenc is missing";
+    const std::filesystem::path file = dir / "photo.avif";
+    ASSERT_EQ(std::system(("avifenc --min 0 --max 4 --cicp 12/13/6 '" + png + "' '" + file.string()
+                  + "' >/dev/null 2>&1")
+                              .c_str()),
+        0);
+    TPicture picture = Load(file);
+    const TColourDescription colours = PictureColours(picture);
+    EXPECT_EQ(colours.primaries, 12);
+    EXPECT_EQ(colours.transfer, 13);
+    TBitmap bitmap = ToBitmap(picture);
+    ASSERT_TRUE(ConvertToSrgb(bitmap, colours));
+    const TRgb red = bitmap.PixelColor(16, 16);
+    EXPECT_GE(red.r, 248);
+    EXPECT_LE(red.g, 10);
+    EXPECT_LE(red.b, 10);
+    const TRgb grey = bitmap.PixelColor(48, 16);
+    EXPECT_NEAR(grey.r, 128, 3);
+    EXPECT_NEAR(grey.g, 128, 3);
+    EXPECT_NEAR(grey.b, 128, 3);
+}
