@@ -34,7 +34,7 @@ struct TBatchSettings {
     QString mono; // an HTML colour code
     bool upright = true; // turn photos by their EXIF orientation before fitting
     bool shrinkOnly = false; // pictures smaller than the box keep their size
-    bool coloursAsStored = false; // no conversion of profiled photos to sRGB
+    bool coloursAsStored = false;
     // Where the outputs go: empty for beside their sources, else an absolute folder, under which
     // each output keeps its source's path relative to the folder it was dropped with.
     QString outputDir;
