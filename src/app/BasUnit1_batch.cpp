@@ -273,11 +273,9 @@ namespace {
     {
         const TBatchSettings& settings = job.settings;
         // Read before turning or fitting replaces the graphic by a bitmap that says nothing.
-        imaging::TColourDescription colours;
-        if (settings.coloursAsStored)
-            imaging::KeepStoredColours(picture);
-        else
-            colours = imaging::PictureColours(picture);
+        const imaging::TColourDescription colours = settings.coloursAsStored
+            ? imaging::TColourDescription {}
+            : imaging::PictureColours(picture);
         imaging::TFitOptions fit;
         fit.maxWidth = settings.width;
         fit.maxHeight = settings.height;

@@ -347,10 +347,4 @@ TColourDescription PictureColours(const TPicture& picture)
     return picture.Graphic() ? picture.Graphic()->Colours() : TColourDescription {};
 }
 
-void KeepStoredColours(TPicture& picture)
-{
-    if (TGraphic* graphic = picture.Graphic())
-        KeepJpegStoredColours(*graphic);
-}
-
 } // namespace parvula::imaging

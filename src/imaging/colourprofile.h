@@ -44,8 +44,4 @@ std::shared_ptr<const TCmykConversion> CmykConversion(
 // fitting or turning replaces the graphic by a bitmap that says nothing.
 TColourDescription PictureColours(const TPicture& picture);
 
-// "Colours as stored": a CMYK JPEG of the picture is decoded by the plain rule, without its
-// profile. No effect on other kinds; call it before the picture is first drawn.
-void KeepStoredColours(TPicture& picture);
-
 } // namespace parvula::imaging

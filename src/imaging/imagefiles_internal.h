@@ -120,9 +120,6 @@ TBitmap DecodeJpegBytes(std::span<const std::uint8_t> bytes);
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality);
 // The rows of a JPEG graphic for the resampler; the graphic must outlive the reader.
 std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& jpeg);
-// A CMYK JPEG graphic then decodes by the plain rule instead of through its profile; no effect
-// on other graphics, nor on pixels decoded already.
-void KeepJpegStoredColours(TGraphic& graphic);
 
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes);
 TBytes EncodePngBytes(const TBitmap& bitmap);

@@ -213,9 +213,12 @@ namespace {
     // The ICC profile of APP2 "ICC_PROFILE" segments before the scan, its chunks put together
     // in sequence order. Empty when there is none, and when the chunks do not make a whole
     // profile (a count that changes, a number missing, twice or beyond the count): a damaged
-    // profile is ignored, the picture is then taken as stored.
-    TBytes JpegIccProfile(std::span<const std::uint8_t> bytes)
+    // profile is ignored, the picture is then taken as stored. components, when given, receives
+    // the frame header's number of components (0 when none comes before the scan).
+    TBytes JpegIccProfile(std::span<const std::uint8_t> bytes, int* components = nullptr)
     {
+        if (components)
+            *components = 0;
         static constexpr std::uint8_t kSignature[12]
             = { 'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0 };
         const std::size_t size = bytes.size();
@@ -242,6 +245,11 @@ namespace {
                 break;
             const std::uint8_t* segment = data + pos + 4;
             const std::size_t segmentSize = length - 2;
+            // SOF0..SOF15 but DHT (C4), JPG (C8) and DAC (CC): precision, height, width, count.
+            const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
+                && marker != 0xCC;
+            if (frame && segmentSize >= 6 && components)
+                *components = segment[5];
             if (marker == 0xE2 && segmentSize >= 14
                 && std::memcmp(segment, kSignature, sizeof kSignature) == 0) {
                 const std::size_t number = segment[12];
@@ -269,11 +277,23 @@ namespace {
         return profile;
     }
 
-    // Reads the header on construction and the pixels on request. A CMYK image with a profile
-    // is converted through it, unless storedColours asks for the plain rule.
+    // What a JPEG says about its colours: its profile, unless the image is CMYK, whose profile
+    // the decoder applies itself (its rows are sRGB already).
+    TColourDescription JpegColours(std::span<const std::uint8_t> bytes)
+    {
+        int components = 0;
+        TColourDescription colours;
+        colours.icc = JpegIccProfile(bytes, &components);
+        if (components == 4)
+            colours.icc.clear();
+        return colours;
+    }
+
+    // Reads the header on construction and the pixels on request. A CMYK image with a CMYK
+    // profile is converted through it; without one, by the plain rule.
     class TJpegDecoder {
     public:
-        explicit TJpegDecoder(std::span<const std::uint8_t> bytes, bool storedColours = false)
+        explicit TJpegDecoder(std::span<const std::uint8_t> bytes)
         {
             TJpegDecode& state = m_state.value;
             state.data = bytes.data();
@@ -281,15 +301,13 @@ namespace {
             if (JpegReadHeader(&state) != 0)
                 ThrowJpegError(state.error);
             CheckImageSize(state.width, state.height, "JPEG");
-            if (state.cmyk && !storedColours) {
+            if (state.cmyk) {
                 const TBytes icc = JpegIccProfile(bytes);
                 if (!icc.empty())
                     m_cmykProfile = CmykConversion(icc, state.adobeInverted != 0);
                 state.cmykProfile = m_cmykProfile.get();
             }
         }
-
-        bool Cmyk() const { return m_state.value.cmyk != 0; }
 
         int Width() const { return m_state.value.width; }
         int Height() const { return m_state.value.height; }
@@ -339,11 +357,10 @@ namespace {
 
     class TJpegGraphic final : public TGraphic {
     public:
-        TJpegGraphic(TSharedBytes bytes, int width, int height, bool cmyk)
+        TJpegGraphic(TSharedBytes bytes, int width, int height)
             : m_bytes(std::move(bytes))
             , m_width(width)
             , m_height(height)
-            , m_cmyk(cmyk)
         {
         }
         TGraphicKind Kind() const override { return TGraphicKind::Jpeg; }
@@ -354,19 +371,12 @@ namespace {
             return TBytes(m_bytes.view.begin(), m_bytes.view.end());
         }
         std::span<const std::uint8_t> StoredBytes() const override { return m_bytes.view; }
-        // A CMYK image's profile is applied while it is decoded: its rows are sRGB already.
-        TColourDescription Colours() const override
-        {
-            TColourDescription colours;
-            if (!m_cmyk)
-                colours.icc = JpegIccProfile(m_bytes.view);
-            return colours;
-        }
+        TColourDescription Colours() const override { return JpegColours(m_bytes.view); }
 
         void DrawOnto(TBitmap& target) const override
         {
             if (!m_decoded) {
-                TBitmap decoded = TJpegDecoder(m_bytes.view, m_storedColours).Decode();
+                TBitmap decoded = DecodeJpegBytes(m_bytes.view);
                 CheckSameSize(decoded.Width(), decoded.Height());
                 m_decoded = std::move(decoded);
             }
@@ -374,8 +384,6 @@ namespace {
         }
 
         std::span<const std::uint8_t> Bytes() const { return m_bytes.view; }
-        bool StoredColours() const { return m_storedColours; }
-        void KeepStoredColours() { m_storedColours = true; }
         // The pixels when an earlier drawing has decoded them already, else nullptr.
         const TBitmap* Decoded() const { return m_decoded ? &*m_decoded : nullptr; }
 
@@ -391,8 +399,6 @@ namespace {
         TSharedBytes m_bytes;
         int m_width;
         int m_height;
-        bool m_cmyk;
-        bool m_storedColours = false;
         mutable std::optional<TBitmap> m_decoded;
     };
 
@@ -406,7 +412,7 @@ namespace {
             , m_height(graphic.Height())
         {
             if (!m_decoded) {
-                m_decoder.emplace(graphic.Bytes(), graphic.StoredColours());
+                m_decoder.emplace(graphic.Bytes());
                 graphic.CheckSameSize(m_decoder->Width(), m_decoder->Height());
                 m_decoder->Start();
             }
@@ -539,14 +545,12 @@ std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes)
 {
     int width = 0;
     int height = 0;
-    bool cmyk = false;
     {
-        TJpegDecoder decoder(bytes.view, true);
+        TJpegDecoder decoder(bytes.view);
         width = decoder.Width();
         height = decoder.Height();
-        cmyk = decoder.Cmyk();
     }
-    return std::make_unique<TJpegGraphic>(std::move(bytes), width, height, cmyk);
+    return std::make_unique<TJpegGraphic>(std::move(bytes), width, height);
 }
 
 std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& graphic)
@@ -554,12 +558,6 @@ std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& graphic)
     if (const auto* jpeg = dynamic_cast<const TJpegGraphic*>(&graphic))
         return std::make_unique<TJpegRowReader>(*jpeg);
     return nullptr;
-}
-
-void KeepJpegStoredColours(TGraphic& graphic)
-{
-    if (auto* jpeg = dynamic_cast<TJpegGraphic*>(&graphic))
-        jpeg->KeepStoredColours();
 }
 
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality)

@@ -252,10 +252,9 @@ namespace {
         std::vector<std::uint8_t> m_alpha;
         bool m_hasKey = false;
         std::uint16_t m_key[3] = { 0, 0, 0 }; // grey in [0]; red, green, blue otherwise
-        TColourDescription m_colours;
 
         TGraphicKind Kind() const override { return TGraphicKind::Png; }
-        TColourDescription Colours() const override { return m_colours; }
+        TColourDescription Colours() const override;
         int Width() const override { return static_cast<int>(m_raster.width); }
         int Height() const override { return static_cast<int>(m_raster.height); }
         TBytes EncodeSelf() const override { return WritePng(m_raster, m_chunks); }
@@ -357,7 +356,6 @@ namespace {
             if (PngReadHeader(&m_state) == 1)
                 Fail();
             CheckImageSize(m_state.width, m_state.height, "PNG");
-            const TColourDescription colours = Colours();
             // Deflate expands data at most 1032 times: image data too short for the rows the
             // header declares is refused before the rows take their memory.
             const std::uint64_t compressed = ImageDataBytes(bytes);
@@ -369,7 +367,6 @@ namespace {
                     { std::to_string(compressed), std::to_string(m_state.width),
                         std::to_string(m_state.height) });
             auto graphic = std::make_unique<TPngGraphic>();
-            graphic->m_colours = colours;
             TPngRaster& raster = graphic->m_raster;
             raster.width = m_state.width;
             raster.height = m_state.height;
@@ -400,27 +397,6 @@ namespace {
 
     private:
         [[noreturn]] void Fail() { throw EError(TCode::PngLibrary, {}, { m_state.message }); }
-
-        // What the chunks before the image data say about the colours, once the header step has
-        // read them. These getters only read what libpng stored and never jump. libpng keeps an
-        // iCCP profile only when its header is sound and its colour space fits the image's
-        // (grey for grey images, RGB for the others).
-        TColourDescription Colours() const
-        {
-            TColourDescription colours;
-            png_charp name = nullptr;
-            int compression = 0;
-            png_bytep profile = nullptr;
-            png_uint_32 length = 0;
-            if (png_get_iCCP(m_state.png, m_state.info, &name, &compression, &profile, &length)
-                && profile && length > 0) {
-                colours.icc.assign(profile, profile + length);
-            } else if (png_get_valid(m_state.png, m_state.info, PNG_INFO_sRGB)) {
-                colours.primaries = 1;
-                colours.transfer = 13;
-            }
-            return colours;
-        }
 
         TPngDecode m_state;
     };
@@ -454,6 +430,69 @@ namespace {
         return chunks;
     }
 
+    // Profiles larger than this are not unpacked: no real one comes near it, and a few bytes of
+    // deflate could otherwise claim gigabytes.
+    constexpr std::size_t kMostProfileBytes = 16 * 1024 * 1024;
+
+    // An iCCP chunk's profile: a name of 1 to 79 bytes, its zero, compression method 0, then
+    // the zlib stream. Empty when any of it is damaged: the picture is then taken as stored.
+    TBytes IccpProfile(const TBytes& chunk)
+    {
+        const auto zero = std::find(chunk.begin(), chunk.end(), 0);
+        const std::size_t nameLength = static_cast<std::size_t>(zero - chunk.begin());
+        if (nameLength < 1 || nameLength > 79 || chunk.size() < nameLength + 2
+            || chunk[nameLength + 1] != 0)
+            return {};
+        z_stream z;
+        std::memset(&z, 0, sizeof z);
+        if (inflateInit(&z) != Z_OK)
+            return {};
+        z.next_in = const_cast<Bytef*>(chunk.data() + nameLength + 2);
+        z.avail_in = static_cast<uInt>(chunk.size() - nameLength - 2);
+        TBytes profile;
+        std::uint8_t buffer[1 << 14];
+        int status = Z_OK;
+        while (status == Z_OK && profile.size() <= kMostProfileBytes) {
+            z.next_out = buffer;
+            z.avail_out = sizeof buffer;
+            status = inflate(&z, Z_NO_FLUSH);
+            profile.insert(profile.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+            if (status == Z_BUF_ERROR && z.avail_in == 0)
+                break; // the stream is cut short
+        }
+        inflateEnd(&z);
+        if (status != Z_STREAM_END || profile.size() > kMostProfileBytes)
+            return {};
+        return profile;
+    }
+
+    // What the chunks say about the colours, the first that says anything of: cICP (H.273 codes;
+    // only full-range RGB describes the stored numbers as they are), iCCP, sRGB. gAMA and cHRM
+    // alone are not followed.
+    TColourDescription ColoursOfChunks(const std::vector<TChunk>& chunks)
+    {
+        const auto find = [&](const char* type) -> const TChunk* {
+            for (const TChunk& chunk : chunks)
+                if (std::memcmp(chunk.type.data(), type, 4) == 0)
+                    return &chunk;
+            return nullptr;
+        };
+        TColourDescription colours;
+        if (const TChunk* cicp = find("cICP");
+            cicp && cicp->data.size() == 4 && cicp->data[2] == 0 && cicp->data[3] == 1) {
+            colours.primaries = cicp->data[0];
+            colours.transfer = cicp->data[1];
+        } else if (const TChunk* iccp = find("iCCP")) {
+            colours.icc = IccpProfile(iccp->data);
+        } else if (find("sRGB")) {
+            colours.primaries = 1;
+            colours.transfer = 13;
+        }
+        return colours;
+    }
+
+    TColourDescription TPngGraphic::Colours() const { return ColoursOfChunks(m_chunks); }
+
 } // namespace
 
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes)
@@ -475,16 +514,6 @@ std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes)
     TPngReader reader;
     std::unique_ptr<TPngGraphic> graphic = reader.Read(bytes);
     graphic->m_chunks = CollectChunks(bytes);
-    // A cICP chunk names the colours by their H.273 codes and comes before any profile; only
-    // full-range RGB codes describe the stored numbers as they are.
-    for (const TChunk& chunk : graphic->m_chunks) {
-        if (std::memcmp(chunk.type.data(), "cICP", 4) == 0 && chunk.data.size() == 4
-            && chunk.data[2] == 0 && chunk.data[3] == 1) {
-            graphic->m_colours = TColourDescription {};
-            graphic->m_colours.primaries = chunk.data[0];
-            graphic->m_colours.transfer = chunk.data[1];
-        }
-    }
     return graphic;
 }
 

@@ -635,11 +635,6 @@ TEST(JpegColours, CmykPhotoIsDecodedThroughItsProfile)
     FitToBox(streamed, fit);
     FitToBox(whole, fit);
     EXPECT_TRUE(SamePixels(*streamed.Bitmap(), *whole.Bitmap()));
-
-    // "Colours as stored" decodes by the plain rule.
-    TPicture asStored = LoadBytes(dir, "tagged4.jpg", CmykJpeg(width, patch, samples, icc));
-    KeepStoredColours(asStored);
-    EXPECT_TRUE(SamePixels(ToBitmap(asStored), plainDecoded));
 }
 
 namespace {
