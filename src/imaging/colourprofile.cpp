@@ -172,14 +172,24 @@ namespace {
         return true;
     }
 
+    // The data colour space of a profile's header. Read from the bytes, not through
+    // cmsGetColorSpace: a damaged header holds any number, and lcms2 hands it over as a value of
+    // its enumeration, which C++ does not allow.
+    std::uint32_t SpaceOfProfile(std::span<const std::uint8_t> icc)
+    {
+        if (icc.size() < 20)
+            return 0;
+        return (std::uint32_t { icc[16] } << 24) | (std::uint32_t { icc[17] } << 16)
+            | (std::uint32_t { icc[18] } << 8) | icc[19];
+    }
+
     // Called under the lock.
-    std::shared_ptr<TConversion> MakeRgbConversion(void* source)
+    std::shared_ptr<TConversion> MakeRgbConversion(void* source, std::uint32_t space)
     {
         auto conversion = std::make_shared<TConversion>();
         const TProfile srgb = SrgbProfile();
         if (!source || !srgb)
             return conversion;
-        const cmsColorSpaceSignature space = cmsGetColorSpace(source);
         if (space == cmsSigRgbData) {
             conversion->rgb.reset(
                 cmsCreateTransform(source, TYPE_BGR_8, srgb.get(), TYPE_BGR_8, kIntent, kFlags));
@@ -248,14 +258,14 @@ namespace {
             return cache.Find(key, [&] {
                 const TProfile profile(cmsOpenProfileFromMem(
                     colours.icc.data(), static_cast<cmsUInt32Number>(colours.icc.size())));
-                return MakeRgbConversion(profile.get());
+                return MakeRgbConversion(profile.get(), SpaceOfProfile(colours.icc));
             });
         }
         const std::string key
             = "h273:" + std::to_string(colours.primaries) + ":" + std::to_string(colours.transfer);
         return cache.Find(key, [&] {
             const TProfile profile = ProfileOfH273(colours.primaries, colours.transfer);
-            return MakeRgbConversion(profile.get());
+            return MakeRgbConversion(profile.get(), cmsSigRgbData);
         });
     }
 
@@ -328,7 +338,7 @@ std::shared_ptr<const TCmykConversion> CmykConversion(
     return cache.Find(key, [&]() -> std::shared_ptr<const TCmykConversion> {
         const TProfile profile(
             cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
-        if (!profile || cmsGetColorSpace(profile.get()) != cmsSigCmykData)
+        if (!profile || SpaceOfProfile(icc) != cmsSigCmykData)
             return nullptr;
         const TProfile srgb = SrgbProfile();
         // Paper is not as dark as a screen's black: with black-point compensation the darkest

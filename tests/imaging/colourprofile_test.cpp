@@ -415,6 +415,11 @@ TEST(ColourProfile, UnusableDescriptionsLeaveThePictureAsStored)
     for (std::size_t i = 132; i < 400 && i < tagsGarbled.size(); ++i)
         tagsGarbled[i] = std::uint8_t(i * 37);
     const TBytes headerOnly(adobe.begin(), adobe.begin() + 128);
+    // A colour space no profile has (found by fuzzing: lcms2 hands such a header's number over
+    // as a value of its enumeration).
+    TBytes spaceUnknown = adobe;
+    spaceUnknown[16] = spaceUnknown[17] = spaceUnknown[18] = 0xFF;
+    spaceUnknown[19] = 0xEE;
     std::mt19937 random(5);
     TBytes noise(3000);
     for (auto& b : noise)
@@ -426,6 +431,7 @@ TEST(ColourProfile, UnusableDescriptionsLeaveThePictureAsStored)
         { "cut short", Icc(cut) },
         { "tag table garbled", Icc(tagsGarbled) },
         { "the header alone", Icc(headerOnly) },
+        { "a colour space beyond the list", Icc(spaceUnknown) },
         { "noise", Icc(noise) },
         { "a CMYK profile on RGB pixels", Icc(cmyk) },
         { "PQ transfer", Codes(9, 16) },
