@@ -10,12 +10,14 @@
 #include <thread>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include "colour/ColorForm1_codes.h"
 #include "framework/spz1_text.h"
 #include "imaging/formats.h"
 #include "imaging/limits.h"
+#include "imaging/metadata.h"
 #include "imaging/orientation.h"
 #include "imaging/pic1.h"
 #include "imaging/picstretch1.h"
@@ -273,6 +275,27 @@ namespace {
         bytes = std::move(encoded->bytes);
     }
 
+    // The source's metadata into the encoded output, as the settings ask; source is the file's
+    // bytes as the picture was made from them.
+    void AddMetadata(const TBatchRun::TPrepared& job, std::span<const std::uint8_t> source,
+        std::vector<std::uint8_t>& bytes)
+    {
+        bytes = imaging::WithMetadata(
+            source, std::move(bytes), job.settings.metadata, job.settings.upright, job.source);
+    }
+
+    // The source read again, for its metadata only: a source that cannot be read now gives an
+    // output without it, as unreadable metadata does.
+    std::vector<std::uint8_t> SourceBytes(const std::filesystem::path& source)
+    {
+        QFile file(platform::FromPath(source));
+        if (!file.open(QIODevice::ReadOnly)
+            || static_cast<std::uint64_t>(file.size()) > imaging::MaxFileBytes)
+            return {};
+        const QByteArray bytes = file.readAll();
+        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    }
+
     bool DecodesInPlace(const std::filesystem::path& source)
     {
         const imaging::TFormat* format = imaging::FormatOfPath(source);
@@ -301,6 +324,8 @@ void TBatchRun::Produce(
             try {
                 imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
                 MakeThumbnail(job, picture, bytes);
+                if (job.settings.metadata != imaging::TMetadataCopy::None)
+                    AddMetadata(job, mapped->Bytes(), bytes);
                 letGo();
                 if (!mapped->Damaged())
                     return;
@@ -321,13 +346,17 @@ void TBatchRun::Produce(
     }
     imaging::LoadFromFile(picture, job.source);
     MakeThumbnail(job, picture, bytes);
+    if (job.settings.metadata != imaging::TMetadataCopy::None)
+        AddMetadata(job, SourceBytes(job.source), bytes);
 }
 
 namespace {
 
     // Publishes the bytes under the first free number from number on, going on to the next
     // when another process takes the name meanwhile.
-    QString PublishBytes(const TOutputName& out, int number, const std::vector<std::uint8_t>& bytes)
+    // dateOf: the file whose modification time the output takes, or empty.
+    QString PublishBytes(const TOutputName& out, int number, const std::vector<std::uint8_t>& bytes,
+        const QString& dateOf)
     {
         // An output folder, or the part of the dropped tree below it, may not exist yet. A failure
         // here ends the run at this file like a failed write.
@@ -337,13 +366,18 @@ namespace {
         try {
             return platform::PublishNewFile(
                 out.directory, bytes, [&out](int n) { return out.Candidate(n); }, number,
-                MaxNameCandidates);
+                MaxNameCandidates, dateOf);
         } catch (const errors::EError& e) {
             // Named by the first candidate, as when no free name is found before writing.
             if (e.Code() == errors::TCode::NoFreeName)
                 throw NoFreeName(out);
             throw;
         }
+    }
+
+    QString DateOf(const TBatchRun::TPrepared& job)
+    {
+        return job.settings.keepDates ? job.fileName : QString();
     }
 
 } // namespace
@@ -356,7 +390,7 @@ QString TBatchRun::Publish(const TPrepared& job, TProduced& produced)
     m_picture = std::move(produced.picture);
     if (produced.error)
         std::rethrow_exception(produced.error);
-    return PublishBytes(job.out, number, produced.bytes);
+    return PublishBytes(job.out, number, produced.bytes, DateOf(job));
 }
 
 QString TBatchRun::MakeOutputFile(const QString& fileName)
@@ -368,7 +402,7 @@ QString TBatchRun::MakeOutputFile(const QString& fileName)
     job.encodeAs = platform::ToPath(target);
     std::vector<std::uint8_t> bytes;
     Produce(job, m_picture, bytes);
-    return PublishBytes(job.out, number, bytes);
+    return PublishBytes(job.out, number, bytes, DateOf(job));
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "imaging/imagefiles.h"
+#include "imaging/metadata.h"
 
 namespace parvula::app {
 
@@ -34,9 +35,13 @@ struct TBatchSettings {
     QString mono; // an HTML colour code
     bool upright = true; // turn photos by their EXIF orientation before fitting
     bool shrinkOnly = false; // pictures smaller than the box keep their size
+    bool coloursAsStored = false;
     // Where the outputs go: empty for beside their sources, else an absolute folder, under which
     // each output keeps its source's path relative to the folder it was dropped with.
     QString outputDir;
+    imaging::TMetadataCopy metadata
+        = imaging::TMetadataCopy::None; // of the source, into its output
+    bool keepDates = false; // each output takes its source's modification time
 };
 
 // The output folder a setting names: empty stays empty (beside the sources), "~" is the user's
