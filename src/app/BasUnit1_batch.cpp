@@ -93,6 +93,20 @@ QStringList OutputFormatItems()
     return items;
 }
 
+QStringList MetadataItems()
+{
+    return { QStringLiteral("none"), QStringLiteral("all"), QStringLiteral("all but location") };
+}
+
+imaging::TMetadataCopy MetadataOfItem(const QString& item)
+{
+    const QStringList items = MetadataItems();
+    for (int i = 0; i < items.size(); ++i)
+        if (items.at(i).compare(item, Qt::CaseInsensitive) == 0)
+            return static_cast<imaging::TMetadataCopy>(i);
+    return imaging::TMetadataCopy::None;
+}
+
 QString CleanFileName(const QString& name, const QString& replacement)
 {
     QString result;
