@@ -316,3 +316,38 @@ TEST(KeepDatesPublish, ADateThatCannotBeReadLeavesNothingPublished)
                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                     .isEmpty());
 }
+
+TEST_F(MetadataTest, ManyFilesAtOnceEachGetTheirOwnSourcesMetadata)
+{
+    // exiv2 keeps state of its own for the whole process; workers copy at the same time.
+    QStringList sources;
+    for (int i = 0; i < 12; ++i) {
+        std::vector<std::uint8_t> bytes = JpegOf(40 + i, 30);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes.data(), long(bytes.size()));
+        image->exifData()["Exif.Image.ImageDescription"] = "photo " + std::to_string(i);
+        image->xmpData()["Xmp.dc.source"] = "source " + std::to_string(i);
+        image->writeMetadata();
+        Exiv2::BasicIo& io = image->io();
+        io.open();
+        bytes.resize(io.size());
+        io.read(bytes.data(), long(bytes.size()));
+        io.close();
+        sources.append(Write(QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0')), bytes));
+    }
+    settings.width = 20;
+    settings.metadata = TMetadataCopy::All;
+    app::TBatchRun run([this] { return settings; });
+    run.SetJobs(4);
+    QStringList outputs(sources.size());
+    ASSERT_EQ(
+        app::RunBatch(run, sources,
+            [&](int index, const QString&, const QString& output) { outputs[index] = output; }),
+        12);
+    for (int i = 0; i < 12; ++i) {
+        SCOPED_TRACE(i);
+        const TReadBack out = ReadBack(outputs.at(i));
+        EXPECT_EQ(out.Exif("Exif.Image.ImageDescription"), "photo " + std::to_string(i));
+        EXPECT_EQ(out.Xmp("Xmp.dc.source"), "source " + std::to_string(i));
+        EXPECT_EQ(out.width, 20);
+    }
+}

@@ -1,0 +1,117 @@
+// WithMetadata beyond the run's JPEG and PNG sources: a TIFF source's own layout left behind, a
+// WebP output, outputs that take no metadata, bytes that are no picture.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <tiffio.h>
+#include <webp/encode.h>
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+
+#include "imaging/metadata.h"
+#include "imaging_support.h"
+
+using namespace parvula::imaging;
+using namespace parvula::imaging::test;
+
+namespace {
+
+TBytes Jpeg(int width, int height)
+{
+    TPicture picture;
+    picture.Assign(NoiseBitmap(width, height, 7));
+    return EncodeJpeg(picture, "x.jpg", 90)->bytes;
+}
+
+// A scanner's or an editor's TIFF of 30 × 20 with the tags of its own layout, a camera name and
+// a GPS position.
+TBytes TaggedTiff(const TTempDir& dir)
+{
+    const std::filesystem::path path = dir / "scan.tif";
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    EXPECT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 30);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 20);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 20);
+    std::vector<std::uint8_t> row(30 * 3, 90);
+    for (std::uint32_t y = 0; y < 20; ++y)
+        TIFFWriteScanline(tiff, row.data(), y, 0);
+    TIFFClose(tiff);
+
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path.string());
+    image->readMetadata();
+    image->exifData()["Exif.Image.Make"] = "Parvula Scanner";
+    image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = "S";
+    image->writeMetadata();
+    return ReadBytes(path);
+}
+
+struct TRead {
+    Exiv2::ExifData exif;
+    int width = 0;
+    bool Has(const char* key) const { return exif.findKey(Exiv2::ExifKey(key)) != exif.end(); }
+    std::string Value(const char* key) const
+    {
+        const auto it = exif.findKey(Exiv2::ExifKey(key));
+        return it == exif.end() ? std::string() : it->toString();
+    }
+};
+
+TRead Read(const TBytes& bytes)
+{
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes.data(), long(bytes.size()));
+    image->readMetadata();
+    return { image->exifData(), image->pixelWidth() };
+}
+
+} // namespace
+
+TEST(Metadata, ATiffSourcesOwnLayoutStaysBehindAndItsSizeBecomesTheOutputs)
+{
+    TTempDir dir;
+    const TBytes tiff = TaggedTiff(dir);
+    ASSERT_TRUE(Read(tiff).Has("Exif.Image.StripOffsets"));
+    for (const TMetadataCopy copy : { TMetadataCopy::All, TMetadataCopy::NoLocation }) {
+        SCOPED_TRACE(int(copy));
+        const TRead out = Read(WithMetadata(tiff, Jpeg(15, 10), copy, true, "scan.tif"));
+        EXPECT_EQ(out.width, 15);
+        EXPECT_EQ(out.Value("Exif.Image.Make"), "Parvula Scanner");
+        EXPECT_EQ(out.Value("Exif.Image.ImageWidth"), "15");
+        EXPECT_EQ(out.Value("Exif.Image.ImageLength"), "10");
+        for (const char* layout : { "Exif.Image.StripOffsets", "Exif.Image.StripByteCounts",
+                 "Exif.Image.BitsPerSample", "Exif.Image.PhotometricInterpretation",
+                 "Exif.Image.RowsPerStrip", "Exif.Image.SamplesPerPixel" })
+            EXPECT_FALSE(out.Has(layout)) << layout;
+        EXPECT_EQ(out.Has("Exif.GPSInfo.GPSLatitudeRef"), copy == TMetadataCopy::All);
+    }
+}
+
+TEST(Metadata, AWebPOutputTakesItBmpGifAndOtherBytesAreLeftAlone)
+{
+    TTempDir dir;
+    const TBytes tiff = TaggedTiff(dir);
+
+    const std::vector<std::uint8_t> rgb(12 * 8 * 3, 200);
+    std::uint8_t* encoded = nullptr;
+    const std::size_t size = WebPEncodeRGB(rgb.data(), 12, 8, 12 * 3, 80, &encoded);
+    ASSERT_GT(size, 0u);
+    const TBytes webp(encoded, encoded + size);
+    WebPFree(encoded);
+    const TRead out = Read(WithMetadata(tiff, webp, TMetadataCopy::NoLocation, true, "scan.tif"));
+    EXPECT_EQ(out.width, 12);
+    EXPECT_EQ(out.Value("Exif.Image.Make"), "Parvula Scanner");
+    EXPECT_FALSE(out.Has("Exif.GPSInfo.GPSLatitudeRef"));
+
+    TPicture picture;
+    picture.Assign(NoiseBitmap(9, 9, 3));
+    const TBytes noPicture { 'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c' };
+    for (const TBytes& plain : { EncodeBmp(picture, "x.bmp")->bytes,
+             EncodeGif(picture, "x.gif")->bytes, noPicture, TBytes() })
+        EXPECT_EQ(WithMetadata(tiff, plain, TMetadataCopy::All, true, "scan.tif"), plain);
+}
