@@ -10,7 +10,7 @@ ROOT=$(pwd)
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SECONDS_PER_TARGET=${1:-60}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
+TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_metadata fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
 CORPORA=${PARVULA_CORPORA_DIR:-$ROOT/../shared/corpora}
 LOCK=/tmp/parvula-build.lock
 
@@ -56,6 +56,16 @@ for target in $TARGETS; do
       cp "$ROOT"/tests/data/*.* "$WORK/fixtures/thumbnail/" 2>/dev/null || true
       rm -f "$WORK/fixtures/thumbnail/"*.md
       seeds="$seeds $WORK/fixtures/thumbnail"
+      ;;
+    metadata)
+      # Photos that carry metadata, of every format that has a corpus.
+      maxlen=65536
+      for kind in valid fuzz-seeds; do
+        for d in "$CORPORA/$kind/jpeg" "$CORPORA/$kind/png" "$CORPORA/$kind/tiff" \
+          "$CORPORA/$kind/webp" "$CORPORA/$kind/heic"; do
+          [ -d "$d" ] && seeds="$seeds $d"
+        done
+      done
       ;;
     ini)
       mkdir -p "$WORK/fixtures/ini"

@@ -294,8 +294,14 @@ namespace {
     void AddMetadata(const TBatchRun::TPrepared& job, std::span<const std::uint8_t> source,
         std::vector<std::uint8_t>& bytes)
     {
+        // The copy says "upright" unless the picture kept the orientation it was stored in: a
+        // JPEG photo with "Upright" off, whose tag then still tells viewers how to turn it.
+        // Readers of other formats hand over their pictures as they are meant to be seen.
+        const imaging::TFormat* format = imaging::FormatOfPath(job.source);
+        const bool asStored
+            = !job.settings.upright && format && format->kind == imaging::TGraphicKind::Jpeg;
         bytes = imaging::WithMetadata(
-            source, std::move(bytes), job.settings.metadata, job.settings.upright, job.source);
+            source, std::move(bytes), job.settings.metadata, !asStored, job.source);
     }
 
     // The source read again, for its metadata only: a source that cannot be read now gives an

@@ -207,6 +207,19 @@ TEST_F(MetadataTest, JpegAndPngOutputsCarryAllButTheThumbnailOrAllButTheLocation
     }
 }
 
+TEST_F(MetadataTest, WithoutUprightThePhotoKeepsItsOrientationTagAsItKeepsItsPixels)
+{
+    const QString source = Write("photo.jpg", CameraPhoto());
+    settings.width = 32;
+    settings.upright = false;
+    settings.metadata = TMetadataCopy::All;
+    const TReadBack out = ReadBack(Run(source));
+    EXPECT_EQ(out.width, 32);
+    EXPECT_EQ(out.height, 24);
+    EXPECT_EQ(out.Exif("Exif.Image.Orientation"), "6");
+    EXPECT_FALSE(out.HasThumbnail());
+}
+
 TEST_F(MetadataTest, BmpAndGifOutputsCarryNoneWhateverTheChoice)
 {
     const QString source = Write("photo.jpg", CameraPhoto());
