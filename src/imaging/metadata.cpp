@@ -240,6 +240,17 @@ std::vector<std::uint8_t> WithMetadata(std::span<const std::uint8_t> source,
         FitToOutput(exif, xmp, width, height, turnedUpright);
         target->setExifData(exif);
         target->setXmpData(xmp);
+        // Written without the room for editing in place that exiv2 leaves by default, some 2 KB
+        // that would weigh more than many a thumbnail's metadata.
+        std::string packet;
+        if (!xmp.empty()
+            && Exiv2::XmpParser::encode(packet, xmp,
+                   Exiv2::XmpParser::useCompactFormat | Exiv2::XmpParser::omitAllFormatting
+                       | Exiv2::XmpParser::readOnlyPacket)
+                == 0) {
+            target->setXmpPacket(packet);
+            target->writeXmpFromPacket(true);
+        }
         target->setIptcData(iptc);
         target->writeMetadata();
         return BytesOf(*target);
