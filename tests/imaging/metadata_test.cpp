@@ -1,9 +1,10 @@
 // WithMetadata beyond the run's JPEG and PNG sources: a TIFF source's own layout left behind, a
-// WebP output, outputs that take no metadata, bytes that are no picture.
+// HEIF source's EXIF, a WebP output, outputs that take no metadata, bytes that are no picture.
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include <libheif/heif.h>
 #include <tiffio.h>
 #include <webp/encode.h>
 
@@ -114,4 +115,51 @@ TEST(Metadata, AWebPOutputTakesItBmpGifAndOtherBytesAreLeftAlone)
     for (const TBytes& plain : { EncodeBmp(picture, "x.bmp")->bytes,
              EncodeGif(picture, "x.gif")->bytes, noPicture, TBytes() })
         EXPECT_EQ(WithMetadata(tiff, plain, TMetadataCopy::All, true, "scan.tif"), plain);
+}
+
+TEST(Metadata, AHeifSourcesExifComesAlong)
+{
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Make"] = "Parvula Phone";
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    Exiv2::Blob tiff;
+    Exiv2::ExifParser::encode(tiff, Exiv2::littleEndian, exif);
+
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code
+        != heif_error_Ok) {
+        heif_context_free(context);
+        GTEST_SKIP() << "libheif has no HEVC encoder here";
+    }
+    heif_image* image = nullptr;
+    heif_image_create(16, 16, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, 16, 16, 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    std::fill(plane, plane + stride * 16, std::uint8_t(120));
+    heif_image_handle* handle = nullptr;
+    ASSERT_EQ(
+        heif_context_encode_image(context, image, encoder, nullptr, &handle).code, heif_error_Ok);
+    ASSERT_EQ(heif_context_add_exif_metadata(context, handle, tiff.data(), int(tiff.size())).code,
+        heif_error_Ok);
+    TBytes heic;
+    heif_writer writer {};
+    writer.writer_api_version = 1;
+    writer.write = [](heif_context*, const void* data, size_t size, void* out) {
+        auto* bytes = static_cast<TBytes*>(out);
+        bytes->insert(bytes->end(), static_cast<const std::uint8_t*>(data),
+            static_cast<const std::uint8_t*>(data) + size);
+        return heif_error { heif_error_Ok, heif_suberror_Unspecified, "" };
+    };
+    ASSERT_EQ(heif_context_write(context, &writer, &heic).code, heif_error_Ok);
+    heif_image_handle_release(handle);
+    heif_image_release(image);
+    heif_encoder_release(encoder);
+    heif_context_free(context);
+
+    const TRead out
+        = Read(WithMetadata(heic, Jpeg(8, 8), TMetadataCopy::NoLocation, true, "a.heic"));
+    EXPECT_EQ(out.Value("Exif.Image.Make"), "Parvula Phone");
+    EXPECT_FALSE(out.Has("Exif.GPSInfo.GPSLatitudeRef"));
 }
