@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -246,10 +245,16 @@ namespace {
     // The source's own bytes written as the output: only the location can go.
     TBytes WithoutLocation(TBytes output, const std::filesystem::path& sourcePath)
     {
+        // BMP, GIF and icons carry none of it, nor do bytes no reader of exiv2 knows.
+        int type = Exiv2::ImageType::none;
+        try {
+            type = Exiv2::ImageFactory::getType(output.data(), static_cast<long>(output.size()));
+        } catch (const std::exception&) {
+        }
+        if (!TakesMetadata(type))
+            return output;
         try {
             Exiv2::Image::AutoPtr image = Open(output);
-            if (!TakesMetadata(image->imageType()))
-                return output;
             image->readMetadata();
             if (!EraseLocation(image->exifData(), image->xmpData(), image->iptcData()))
                 return output;

@@ -113,8 +113,11 @@ TEST(Metadata, AWebPOutputTakesItBmpGifAndOtherBytesAreLeftAlone)
     picture.Assign(NoiseBitmap(9, 9, 3));
     const TBytes noPicture { 'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c' };
     for (const TBytes& plain : { EncodeBmp(picture, "x.bmp")->bytes,
-             EncodeGif(picture, "x.gif")->bytes, noPicture, TBytes() })
+             EncodeGif(picture, "x.gif")->bytes, noPicture, TBytes() }) {
         EXPECT_EQ(WithMetadata(tiff, plain, TMetadataCopy::All, true, "scan.tif"), plain);
+        // Written back as the source's own bytes (an icon is): nothing to take out, no failure.
+        EXPECT_EQ(WithMetadata(plain, plain, TMetadataCopy::NoLocation, true, "a.ico"), plain);
+    }
 }
 
 TEST(Metadata, AHeifSourcesExifComesAlong)
