@@ -52,7 +52,7 @@ int main(int argc, char** argv)
                 for (int r = 0; r < 15; ++r) {
                     const auto copyStart = TClock::now();
                     const auto bytes = WithMetadata(source, thumbnail,
-                        c == 0 ? TMetadataCopy::All : TMetadataCopy::NoLocation, true, argv[i]);
+                        { c == 0 ? TMetadataCopy::All : TMetadataCopy::NoLocation }, argv[i]);
                     times.push_back(Since(copyStart));
                     withMetadata = c == 0 ? bytes.size() : withMetadata;
                 }

@@ -27,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::vector<std::uint8_t> png = Output(true);
     const std::span<const std::uint8_t> source(data, size);
     // Every way must end in bytes; only the location that cannot be taken out may throw.
-    WithMetadata(source, jpeg, TMetadataCopy::All, true, "f.jpg");
-    WithMetadata(source, png, TMetadataCopy::NoLocation, false, "f.jpg");
+    WithMetadata(source, jpeg, { TMetadataCopy::All }, "f.jpg");
+    WithMetadata(source, png, { TMetadataCopy::NoLocation, false, false }, "f.jpg");
     try {
         WithMetadata(source, std::vector<std::uint8_t>(data, data + size),
-            TMetadataCopy::NoLocation, true, "f.jpg");
+            { TMetadataCopy::NoLocation }, "f.jpg");
     } catch (const EImageError&) {
     }
     return 0;

@@ -300,8 +300,11 @@ namespace {
         const imaging::TFormat* format = imaging::FormatOfPath(job.source);
         const bool asStored
             = !job.settings.upright && format && format->kind == imaging::TGraphicKind::Jpeg;
-        bytes = imaging::WithMetadata(
-            source, std::move(bytes), job.settings.metadata, !asStored, job.source);
+        imaging::TMetadataOptions options;
+        options.copy = job.settings.metadata;
+        options.turnedUpright = !asStored;
+        options.convertedToSrgb = !job.settings.coloursAsStored;
+        bytes = imaging::WithMetadata(source, std::move(bytes), options, job.source);
     }
 
     // The source read again, for its metadata only: a source that cannot be read now gives an

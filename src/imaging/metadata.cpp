@@ -221,9 +221,9 @@ namespace {
     }
 
     // The source's metadata made true of the output: its size, no thumbnail of the source,
-    // upright when the picture was turned.
+    // upright when the picture was turned, sRGB when it was converted.
     void FitToOutput(Exiv2::ExifData& exif, Exiv2::XmpData& xmp, std::uint32_t width,
-        std::uint32_t height, bool turnedUpright)
+        std::uint32_t height, bool turnedUpright, bool srgb)
     {
         Exiv2::ExifThumb(exif).erase();
         EraseIf(exif, [](const std::string& key) { return IsSourceLayout(key); });
@@ -239,6 +239,14 @@ namespace {
             if (exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation")) != exif.end())
                 exif["Exif.Image.Orientation"] = static_cast<std::uint16_t>(1);
             SetIfPresent(xmp, "Xmp.tiff.Orientation", 1);
+        }
+        if (srgb) {
+            // A camera's "Adobe RGB" is "uncalibrated" (65535) with the interoperability index
+            // R03; sRGB is 1 and R98.
+            SetIfPresent(exif, "Exif.Photo.ColorSpace", 1);
+            SetIfPresent(xmp, "Xmp.exif.ColorSpace", 1);
+            if (exif.findKey(Exiv2::ExifKey("Exif.Iop.InteroperabilityIndex")) != exif.end())
+                exif["Exif.Iop.InteroperabilityIndex"] = "R98";
         }
     }
 
@@ -268,9 +276,10 @@ namespace {
 } // namespace
 
 std::vector<std::uint8_t> WithMetadata(std::span<const std::uint8_t> source,
-    std::vector<std::uint8_t> output, TMetadataCopy copy, bool turnedUpright,
+    std::vector<std::uint8_t> output, const TMetadataOptions& options,
     const std::filesystem::path& sourcePath)
 {
+    const TMetadataCopy copy = options.copy;
     if (copy == TMetadataCopy::None)
         return output;
     const std::lock_guard<std::recursive_mutex> lock(Exiv2Lock());
@@ -300,7 +309,12 @@ std::vector<std::uint8_t> WithMetadata(std::span<const std::uint8_t> source,
             EraseLocation(exif, xmp, iptc);
         if (exif.empty() && xmp.empty() && iptc.empty())
             return output;
-        FitToOutput(exif, xmp, width, height, turnedUpright);
+        // Converted only from a profile the source embeds; without one its numbers, and what
+        // its tags say of them, stay as they were.
+        const bool converted = options.convertedToSrgb
+            && (from->iccProfileDefined()
+                || exif.findKey(Exiv2::ExifKey("Exif.Image.InterColorProfile")) != exif.end());
+        FitToOutput(exif, xmp, width, height, options.turnedUpright, converted);
         target->setExifData(exif);
         target->setXmpData(xmp);
         // Written without the room for editing in place that exiv2 leaves by default, some 2 KB

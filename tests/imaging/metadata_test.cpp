@@ -80,7 +80,7 @@ TEST(Metadata, ATiffSourcesOwnLayoutStaysBehindAndItsSizeBecomesTheOutputs)
     ASSERT_TRUE(Read(tiff).Has("Exif.Image.StripOffsets"));
     for (const TMetadataCopy copy : { TMetadataCopy::All, TMetadataCopy::NoLocation }) {
         SCOPED_TRACE(int(copy));
-        const TRead out = Read(WithMetadata(tiff, Jpeg(15, 10), copy, true, "scan.tif"));
+        const TRead out = Read(WithMetadata(tiff, Jpeg(15, 10), { copy }, "scan.tif"));
         EXPECT_EQ(out.width, 15);
         EXPECT_EQ(out.Value("Exif.Image.Make"), "Parvula Scanner");
         EXPECT_EQ(out.Value("Exif.Image.ImageWidth"), "15");
@@ -104,7 +104,7 @@ TEST(Metadata, AWebPOutputTakesItBmpGifAndOtherBytesAreLeftAlone)
     ASSERT_GT(size, 0u);
     const TBytes webp(encoded, encoded + size);
     WebPFree(encoded);
-    const TRead out = Read(WithMetadata(tiff, webp, TMetadataCopy::NoLocation, true, "scan.tif"));
+    const TRead out = Read(WithMetadata(tiff, webp, { TMetadataCopy::NoLocation }, "scan.tif"));
     EXPECT_EQ(out.width, 12);
     EXPECT_EQ(out.Value("Exif.Image.Make"), "Parvula Scanner");
     EXPECT_FALSE(out.Has("Exif.GPSInfo.GPSLatitudeRef"));
@@ -114,9 +114,9 @@ TEST(Metadata, AWebPOutputTakesItBmpGifAndOtherBytesAreLeftAlone)
     const TBytes noPicture { 'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c' };
     for (const TBytes& plain : { EncodeBmp(picture, "x.bmp")->bytes,
              EncodeGif(picture, "x.gif")->bytes, noPicture, TBytes() }) {
-        EXPECT_EQ(WithMetadata(tiff, plain, TMetadataCopy::All, true, "scan.tif"), plain);
+        EXPECT_EQ(WithMetadata(tiff, plain, { TMetadataCopy::All }, "scan.tif"), plain);
         // Written back as the source's own bytes (an icon is): nothing to take out, no failure.
-        EXPECT_EQ(WithMetadata(plain, plain, TMetadataCopy::NoLocation, true, "a.ico"), plain);
+        EXPECT_EQ(WithMetadata(plain, plain, { TMetadataCopy::NoLocation }, "a.ico"), plain);
     }
 }
 
@@ -161,8 +161,55 @@ TEST(Metadata, AHeifSourcesExifComesAlong)
     heif_encoder_release(encoder);
     heif_context_free(context);
 
-    const TRead out
-        = Read(WithMetadata(heic, Jpeg(8, 8), TMetadataCopy::NoLocation, true, "a.heic"));
+    const TRead out = Read(WithMetadata(heic, Jpeg(8, 8), { TMetadataCopy::NoLocation }, "a.heic"));
     EXPECT_EQ(out.Value("Exif.Image.Make"), "Parvula Phone");
     EXPECT_FALSE(out.Has("Exif.GPSInfo.GPSLatitudeRef"));
+}
+
+TEST(Metadata, AfterAConversionFromItsProfileTheCopySaysSrgb)
+{
+    // A camera's Adobe RGB: the colour space "uncalibrated", the index R03, and the profile.
+    const std::filesystem::path adobe = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+    if (!std::filesystem::exists(adobe))
+        GTEST_SKIP() << "no Adobe RGB profile (colord-data) installed";
+    const auto photo = [&](bool withProfile) {
+        const TBytes plain = Jpeg(20, 10);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(plain.data(), long(plain.size()));
+        image->exifData()["Exif.Image.Make"] = "Parvula Test Camera";
+        image->exifData()["Exif.Photo.ColorSpace"] = std::uint16_t(65535);
+        image->exifData()["Exif.Iop.InteroperabilityIndex"] = "R03";
+        if (withProfile) {
+            const TBytes icc = ReadBytes(adobe);
+            Exiv2::DataBuf profile(icc.data(), long(icc.size()));
+            image->setIccProfile(profile);
+        }
+        image->writeMetadata();
+        Exiv2::BasicIo& io = image->io();
+        io.open();
+        TBytes bytes(io.size());
+        io.read(bytes.data(), long(bytes.size()));
+        io.close();
+        return bytes;
+    };
+    const struct {
+        bool profile;
+        bool converted; // "Colours as stored" off
+        const char* colourSpace;
+        const char* index;
+    } cases[] = {
+        { true, true, "1", "R98" },
+        { true, false, "65535", "R03" },
+        // Without a profile nothing is converted: the numbers are still the camera's.
+        { false, true, "65535", "R03" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.profile) + std::to_string(c.converted));
+        TMetadataOptions options;
+        options.copy = TMetadataCopy::All;
+        options.convertedToSrgb = c.converted;
+        const TRead out = Read(WithMetadata(photo(c.profile), Jpeg(10, 5), options, "a.jpg"));
+        EXPECT_EQ(out.Value("Exif.Image.Make"), "Parvula Test Camera");
+        EXPECT_EQ(out.Value("Exif.Photo.ColorSpace"), c.colourSpace);
+        EXPECT_EQ(out.Value("Exif.Iop.InteroperabilityIndex"), c.index);
+    }
 }
