@@ -127,6 +127,8 @@ TCliOptions ParseArguments(const QStringList& arguments)
             o.metadata = static_cast<imaging::TMetadataCopy>(choice);
         } else if (arg == QLatin1String("--keep-dates")) {
             o.keepDates = true;
+        } else if (arg == QLatin1String("--no-keep-dates")) {
+            o.keepDates = false;
         } else if (arg == QLatin1String("--profile")) {
             options.profile = value();
             if (options.profile.isEmpty())
@@ -187,6 +189,7 @@ QString UsageText()
         "                   (default), all, or no-location (all but GPS and places);\n"
         "                   JPEG, PNG and WebP outputs only\n"
         "  --keep-dates     give each output its source's modification time\n"
+        "  --no-keep-dates  outputs dated when they are written (default)\n"
         "  --jobs N         files loaded and resized at once (default 0: one per core, at\n"
         "                   most 8); names and files still come in list order\n"
         "  --dry-run        print what would be written, write nothing\n"

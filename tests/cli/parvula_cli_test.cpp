@@ -315,6 +315,8 @@ TEST(CliOptions, ColoursMetadataAndKeepDatesTakeTheirChoicesAndRefuseOthers)
         EXPECT_EQ(o.overrides.metadata, c.metadata);
         EXPECT_EQ(o.overrides.keepDates, true);
     }
+    EXPECT_EQ(
+        cli::ParseArguments({ "--keep-dates", "--no-keep-dates", "a" }).overrides.keepDates, false);
     for (const QStringList& args :
         { QStringList { "--colours", "adobe", "a" }, QStringList { "--metadata", "gps", "a" },
             QStringList { "--metadata", "", "a" }, QStringList { "--colours" } }) {
