@@ -310,6 +310,7 @@ TEST_F(MainWindowTest, MoreDropsDownColoursMetadataAndDatesInTheFocusOrder)
     EXPECT_FALSE(Form1->btMore->font().bold());
     Form1->edMetadata->setCurrentIndex(2);
     EXPECT_TRUE(Form1->btMore->font().bold());
+    EXPECT_LE(Form1->btMore->sizeHint().width(), Form1->btMore->width()) << "bold, cut off";
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_FALSE(Form1->PanelMore->isVisible());
