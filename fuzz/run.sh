@@ -10,7 +10,7 @@ ROOT=$(pwd)
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SECONDS_PER_TARGET=${1:-60}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_colourprofile fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
+TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_colourprofile fuzz_metadata fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
 CORPORA=${PARVULA_CORPORA_DIR:-$ROOT/../shared/corpora}
 LOCK=/tmp/parvula-build.lock
 
@@ -64,6 +64,16 @@ for target in $TARGETS; do
       find /usr/share/color/icc -name '*.ic[cm]' -size -64k \
         -exec cp {} "$WORK/fixtures/colourprofile/" \; 2>/dev/null || true
       seeds="$WORK/fixtures/colourprofile"
+      ;;
+    metadata)
+      # Photos that carry metadata, of every format that has a corpus.
+      maxlen=65536
+      for kind in valid fuzz-seeds; do
+        for d in "$CORPORA/$kind/jpeg" "$CORPORA/$kind/png" "$CORPORA/$kind/tiff" \
+          "$CORPORA/$kind/webp" "$CORPORA/$kind/heic"; do
+          [ -d "$d" ] && seeds="$seeds $d"
+        done
+      done
       ;;
     ini)
       mkdir -p "$WORK/fixtures/ini"

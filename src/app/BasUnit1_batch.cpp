@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include "colour/ColorForm1_codes.h"
@@ -17,6 +18,7 @@
 #include "imaging/colourprofile.h"
 #include "imaging/formats.h"
 #include "imaging/limits.h"
+#include "imaging/metadata.h"
 #include "imaging/orientation.h"
 #include "imaging/pic1.h"
 #include "imaging/picstretch1.h"
@@ -123,6 +125,20 @@ QStringList OutputFormatItems()
     for (const std::string& name : imaging::OutputFormatNames())
         items.append(QString::fromStdString(name));
     return items;
+}
+
+QStringList MetadataItems()
+{
+    return { QStringLiteral("none"), QStringLiteral("all"), QStringLiteral("all but location") };
+}
+
+imaging::TMetadataCopy MetadataOfItem(const QString& item)
+{
+    const QStringList items = MetadataItems();
+    for (int i = 0; i < items.size(); ++i)
+        if (items.at(i).compare(item, Qt::CaseInsensitive) == 0)
+            return static_cast<imaging::TMetadataCopy>(i);
+    return imaging::TMetadataCopy::None;
 }
 
 QString CleanFileName(const QString& name, const QString& replacement)
@@ -313,6 +329,36 @@ namespace {
         bytes = std::move(encoded->bytes);
     }
 
+    // The source's metadata into the encoded output, as the settings ask; source is the file's
+    // bytes as the picture was made from them.
+    void AddMetadata(const TBatchRun::TPrepared& job, std::span<const std::uint8_t> source,
+        std::vector<std::uint8_t>& bytes)
+    {
+        // The copy says "upright" unless the picture kept the orientation it was stored in: a
+        // JPEG photo with "Upright" off, whose tag then still tells viewers how to turn it.
+        // Readers of other formats hand over their pictures as they are meant to be seen.
+        const imaging::TFormat* format = imaging::FormatOfPath(job.source);
+        const bool asStored
+            = !job.settings.upright && format && format->kind == imaging::TGraphicKind::Jpeg;
+        imaging::TMetadataOptions options;
+        options.copy = job.settings.metadata;
+        options.turnedUpright = !asStored;
+        options.convertedToSrgb = !job.settings.coloursAsStored;
+        bytes = imaging::WithMetadata(source, std::move(bytes), options, job.source);
+    }
+
+    // The source read again, for its metadata only: a source that cannot be read now gives an
+    // output without it, as unreadable metadata does.
+    std::vector<std::uint8_t> SourceBytes(const std::filesystem::path& source)
+    {
+        QFile file(platform::FromPath(source));
+        if (!file.open(QIODevice::ReadOnly)
+            || static_cast<std::uint64_t>(file.size()) > imaging::MaxFileBytes)
+            return {};
+        const QByteArray bytes = file.readAll();
+        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    }
+
     bool DecodesInPlace(const std::filesystem::path& source)
     {
         const imaging::TFormat* format = imaging::FormatOfPath(source);
@@ -341,6 +387,8 @@ void TBatchRun::Produce(
             try {
                 imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
                 MakeThumbnail(job, picture, bytes);
+                if (job.settings.metadata != imaging::TMetadataCopy::None)
+                    AddMetadata(job, mapped->Bytes(), bytes);
                 letGo();
                 if (!mapped->Damaged())
                     return;
@@ -361,13 +409,17 @@ void TBatchRun::Produce(
     }
     imaging::LoadFromFile(picture, job.source);
     MakeThumbnail(job, picture, bytes);
+    if (job.settings.metadata != imaging::TMetadataCopy::None)
+        AddMetadata(job, SourceBytes(job.source), bytes);
 }
 
 namespace {
 
     // Publishes the bytes under the first free number from number on, going on to the next
     // when another process takes the name meanwhile.
-    QString PublishBytes(const TOutputName& out, int number, const std::vector<std::uint8_t>& bytes)
+    // dateOf: the file whose modification time the output takes, or empty.
+    QString PublishBytes(const TOutputName& out, int number, const std::vector<std::uint8_t>& bytes,
+        const QString& dateOf)
     {
         // An output folder, or the part of the dropped tree below it, may not exist yet. A failure
         // here ends the run at this file like a failed write.
@@ -377,13 +429,18 @@ namespace {
         try {
             return platform::PublishNewFile(
                 out.directory, bytes, [&out](int n) { return out.Candidate(n); }, number,
-                MaxNameCandidates);
+                MaxNameCandidates, dateOf);
         } catch (const errors::EError& e) {
             // Named by the first candidate, as when no free name is found before writing.
             if (e.Code() == errors::TCode::NoFreeName)
                 throw NoFreeName(out);
             throw;
         }
+    }
+
+    QString DateOf(const TBatchRun::TPrepared& job)
+    {
+        return job.settings.keepDates ? job.fileName : QString();
     }
 
 } // namespace
@@ -396,7 +453,7 @@ QString TBatchRun::Publish(const TPrepared& job, TProduced& produced)
     m_picture = std::move(produced.picture);
     if (produced.error)
         std::rethrow_exception(produced.error);
-    return PublishBytes(job.out, number, produced.bytes);
+    return PublishBytes(job.out, number, produced.bytes, DateOf(job));
 }
 
 QString TBatchRun::MakeOutputFile(const QString& fileName)
@@ -408,7 +465,7 @@ QString TBatchRun::MakeOutputFile(const QString& fileName)
     job.encodeAs = platform::ToPath(target);
     std::vector<std::uint8_t> bytes;
     Produce(job, m_picture, bytes);
-    return PublishBytes(job.out, number, bytes);
+    return PublishBytes(job.out, number, bytes, DateOf(job));
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "imaging/imagefiles.h"
+#include "imaging/metadata.h"
 
 namespace parvula::app {
 
@@ -38,6 +39,9 @@ struct TBatchSettings {
     // Where the outputs go: empty for beside their sources, else an absolute folder, under which
     // each output keeps its source's path relative to the folder it was dropped with.
     QString outputDir;
+    // What the outputs carry of their sources' metadata.
+    imaging::TMetadataCopy metadata = imaging::TMetadataCopy::None;
+    bool keepDates = false; // each output takes its source's modification time
 };
 
 // The output folder a setting names: empty stays empty (beside the sources), "~" is the user's
@@ -47,6 +51,12 @@ QString OutputFolderOf(const QString& setting, const QString& base);
 // The window's list of output formats: the empty item (the source's own format), then every
 // format that is written.
 QStringList OutputFormatItems();
+
+// The window's list of metadata choices, in the order of TMetadataCopy: "none", "all",
+// "all but location".
+QStringList MetadataItems();
+// The choice a stored item names (case ignored); None for any other text.
+imaging::TMetadataCopy MetadataOfItem(const QString& item);
 
 // Replaces control characters and " * / : < > ? \ | by the replacement, folds a doubled
 // replacement once, and trims blanks. Every other character is kept.

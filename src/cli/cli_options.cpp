@@ -107,6 +107,28 @@ TCliOptions ParseArguments(const QStringList& arguments)
             o.shrinkOnly = true;
         } else if (arg == QLatin1String("--output-dir")) {
             o.outputDir = value();
+        } else if (arg == QLatin1String("--colours")) {
+            const QString colours = value();
+            if (colours.compare(QLatin1String("srgb"), Qt::CaseInsensitive) == 0)
+                o.coloursAsStored = false;
+            else if (colours.compare(QLatin1String("as-stored"), Qt::CaseInsensitive) == 0)
+                o.coloursAsStored = true;
+            else
+                throw framework::Error(errors::TCode::UsageUnknownChoice, {},
+                    { arg, QStringLiteral("srgb or as-stored"), colours });
+        } else if (arg == QLatin1String("--metadata")) {
+            const QString metadata = value();
+            const QStringList choices { QStringLiteral("none"), QStringLiteral("all"),
+                QStringLiteral("no-location") };
+            const qsizetype choice = choices.indexOf(metadata.toLower());
+            if (choice < 0)
+                throw framework::Error(errors::TCode::UsageUnknownChoice, {},
+                    { arg, QStringLiteral("none, all or no-location"), metadata });
+            o.metadata = static_cast<imaging::TMetadataCopy>(choice);
+        } else if (arg == QLatin1String("--keep-dates")) {
+            o.keepDates = true;
+        } else if (arg == QLatin1String("--no-keep-dates")) {
+            o.keepDates = false;
         } else if (arg == QLatin1String("--profile")) {
             options.profile = value();
             if (options.profile.isEmpty())
@@ -161,6 +183,13 @@ QString UsageText()
         "  --shrink-only    never enlarge a picture smaller than the box\n"
         "  --output-dir DIR write into DIR instead of beside the sources, keeping the tree\n"
         "                   below each folder given (DIR/folder/sub/tn_a.jpg); \"\" = beside\n"
+        "  --colours C      srgb: photos with a colour profile converted to sRGB (default);\n"
+        "                   as-stored: their numbers kept as stored\n"
+        "  --metadata M     what outputs keep of their sources' EXIF, XMP and IPTC: none\n"
+        "                   (default), all, or no-location (all but GPS and places);\n"
+        "                   JPEG, PNG and WebP outputs only\n"
+        "  --keep-dates     give each output its source's modification time\n"
+        "  --no-keep-dates  outputs dated when they are written (default)\n"
         "  --jobs N         files loaded and resized at once (default 0: one per core, at\n"
         "                   most 8); names and files still come in list order\n"
         "  --dry-run        print what would be written, write nothing\n"

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "errors/errors.h"
+#include "imaging/metadata.h"
 
 namespace parvula::cli {
 
@@ -27,6 +28,9 @@ struct TSettingOverrides {
     std::optional<bool> upright;
     std::optional<bool> shrinkOnly;
     std::optional<QString> outputDir;
+    std::optional<bool> coloursAsStored;
+    std::optional<imaging::TMetadataCopy> metadata;
+    std::optional<bool> keepDates;
 };
 
 struct TCliOptions {

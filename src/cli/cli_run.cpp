@@ -44,6 +44,12 @@ namespace {
             s.shrinkOnly = *o.shrinkOnly;
         if (o.outputDir)
             s.outputDir = *o.outputDir;
+        if (o.coloursAsStored)
+            s.coloursAsStored = *o.coloursAsStored;
+        if (o.metadata)
+            s.metadata = *o.metadata;
+        if (o.keepDates)
+            s.keepDates = *o.keepDates;
         // A relative output folder, given or stored, lies below the current folder.
         s.outputDir = app::OutputFolderOf(s.outputDir, QDir::currentPath());
         return s;

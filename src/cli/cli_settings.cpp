@@ -57,6 +57,9 @@ app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist)
     s.upright = framework::TextToBool(Stored(section, "AutoRotate", QStringLiteral("1")));
     s.shrinkOnly = framework::TextToBool(Stored(section, "ShrinkOnly", QString()));
     s.outputDir = Stored(section, "OutDir", QString());
+    s.coloursAsStored = framework::TextToBool(Stored(section, "ColoursAsStored", QString()));
+    s.metadata = app::MetadataOfItem(Stored(section, "Metadata", QStringLiteral("none")));
+    s.keepDates = framework::TextToBool(Stored(section, "KeepDates", QString()));
     return s;
 }
 

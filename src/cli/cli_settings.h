@@ -7,7 +7,7 @@
 
 namespace parvula::cli {
 
-// Reads the eight settings of one section of the settings file. Never writes the file.
+// Reads the stored settings of one section of the settings file. Never writes the file.
 // mustExist: a missing section is a usage error (a profile name that was never saved).
 app::TBatchSettings LoadStoredSettings(const QString& section, bool mustExist);
 

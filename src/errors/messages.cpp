@@ -103,6 +103,9 @@ namespace {
         { TCode::CannotCreateIn, "Cannot create a file in %p: %1" },
         { TCode::CannotWriteOutput, "Cannot write %p: %1" },
         { TCode::CannotCreateFolder, "Cannot create the folder %p" },
+        { TCode::CannotKeepDate, "Cannot give %p the date of its source: %1" },
+        { TCode::MetadataLocationKept,
+            "The location cannot be removed from the metadata of %p, so it is not written" },
         { TCode::Created, "Created: %1" },
 
         { TCode::ListInsert, "Zeile kann nicht eingefügt werden" },
@@ -138,6 +141,7 @@ namespace {
         { TCode::UsageNoPaths, "No image file or folder given" },
         { TCode::UsageNoSection, "No section [%1] in %p" },
         { TCode::UsageNoSuchPath, "no such file or folder: %p" },
+        { TCode::UsageUnknownChoice, "%1 takes %2, not \"%3\"" },
     };
 
     constexpr bool InCodeOrder()

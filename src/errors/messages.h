@@ -93,6 +93,8 @@ enum class TCode {
     CannotCreateIn,
     CannotWriteOutput,
     CannotCreateFolder,
+    CannotKeepDate,
+    MetadataLocationKept,
     Created,
     // The file list
     ListInsert,
@@ -125,6 +127,7 @@ enum class TCode {
     UsageNoPaths,
     UsageNoSection,
     UsageNoSuchPath,
+    UsageUnknownChoice,
 };
 
 // Whether a code says that a command line cannot be carried out as written.

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include <QDir>
 #include <QFile>
@@ -155,6 +157,17 @@ namespace {
     }
 
 } // namespace
+
+bool CopyModificationTime(const QString& from, const QString& to, QString* error)
+{
+    std::error_code ec;
+    const std::filesystem::file_time_type time = std::filesystem::last_write_time(ToPath(from), ec);
+    if (!ec)
+        std::filesystem::last_write_time(ToPath(to), time, ec);
+    if (ec && error)
+        *error = QString::fromStdString(ec.message());
+    return !ec;
+}
 
 TPublishResult PublishNoReplace(const QString& from, const QString& to, QString* error)
 {

@@ -46,6 +46,10 @@ struct TFolderEntry {
 // False when the folder cannot be read.
 bool ListFolder(const QString& folder, QList<TFolderEntry>& entries);
 
+// Gives the file "to" the modification time of "from", to the nanosecond where the file systems
+// keep it. False, with the system's words in error, when either file cannot be reached.
+bool CopyModificationTime(const QString& from, const QString& to, QString* error = nullptr);
+
 enum class TPublishResult { Published, NameTaken, Failed };
 // Moves a finished file to its final name unless that name is taken by any entry. Never replaces.
 TPublishResult PublishNoReplace(const QString& from, const QString& to, QString* error = nullptr);

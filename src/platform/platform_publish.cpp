@@ -135,12 +135,17 @@ namespace {
 } // namespace
 
 QString PublishNewFile(const QString& folder, std::span<const std::uint8_t> bytes,
-    const std::function<QString(int)>& candidate, int first, int last)
+    const std::function<QString(int)>& candidate, int first, int last, const QString& dateOf)
 {
     QString target = candidate(first);
     TTemporaryFile temporary(ToPath(folder), folder);
     temporary.Write(bytes, target, false);
     const QString from = Text(temporary.Path());
+    // Given to the hidden file, which keeps it through the rename: the output never shows
+    // under its name with the wrong date.
+    QString dateError;
+    if (!dateOf.isEmpty() && !CopyModificationTime(dateOf, from, &dateError))
+        throw Failure(TCode::CannotKeepDate, target, dateError);
     for (int number = first;;) {
         QString error;
         switch (PublishNoReplace(from, target, &error)) {

@@ -21,9 +21,12 @@ namespace parvula::platform {
 // taken between the test and the publication moves on to the next candidate. folder is where
 // the candidates lie: empty or ending in a separator. Throws EError: CannotCreateIn (the folder),
 // CannotWriteOutput (the file) with the system's words as detail, or NoFreeName (the first
-// candidate, with last as detail).
+// candidate, with last as detail). With dateOf set, the file has that file's modification time
+// when it appears (CannotKeepDate, naming the target, when it cannot be given it; nothing is then
+// published).
 QString PublishNewFile(const QString& folder, std::span<const std::uint8_t> bytes,
-    const std::function<QString(int)>& candidate, int first, int last);
+    const std::function<QString(int)>& candidate, int first, int last,
+    const QString& dateOf = QString());
 
 // Replaces the file at path with bytes in one step: a reader sees the old file or the new one.
 // An entry under the name is replaced, a link included (it is not written through); a file

@@ -1,5 +1,9 @@
 // "Create all" and "Create selected" from the window: the list, the controls read per file (with
-// "Upright" and "Shrink only"), the count message, and a failure ending the run with one error box.
+// "Upright", "Shrink only" and "Keep dates"), the count message, and a failure ending the run with
+// one error box.
+#include <chrono>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -189,6 +193,27 @@ TEST_F(WindowBatchTest, UprightAndShrinkOnlyFromTheWindowDecideTheOutputsSize)
             platform::ToPath(dir.filePath(Form1->edNamex->text() + QStringLiteral("photo.jpg")))));
         EXPECT_EQ(out.Width(), c.width);
         EXPECT_EQ(out.Height(), c.height);
+    }
+}
+
+TEST_F(WindowBatchTest, KeepDatesFromTheWindowDatesTheOutputsLikeTheirSources)
+{
+    const QString picture = Picture("old.png");
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 900);
+    std::filesystem::last_write_time(platform::ToPath(picture), old);
+    DragDropForm->DropFiles({ picture });
+    for (const bool keep : { true, false }) {
+        SCOPED_TRACE(keep);
+        Form1->edKeepDates->setChecked(keep);
+        Form1->edNamex->setText(keep ? QStringLiteral("kept_") : QStringLiteral("new_"));
+        QTest::mouseClick(Form1->btExec, Qt::LeftButton);
+        const auto written = std::filesystem::last_write_time(
+            platform::ToPath(dir.filePath(Form1->edNamex->text() + QStringLiteral("old.png"))));
+        const auto apart = std::chrono::duration_cast<std::chrono::seconds>(written - old).count();
+        if (keep)
+            EXPECT_EQ(apart, 0);
+        else
+            EXPECT_GT(apart, 3600);
     }
 }
 

@@ -155,6 +155,14 @@ TEST_F(MainWindowTest, ControlsOfTheSettingsPanelByNameWithCaptionsAndHints)
         { "edAutoRotate", "Upright", "turn photos as the camera held them (EXIF orientation)" },
         { "edShrinkOnly", "Shrink only", "never enlarge pictures smaller than the box" },
         { "Image2", nullptr, "Freiwillige Spende" },
+        { "btMore", "more \u25BE", "colours, metadata and dates" },
+        { "edColoursAsStored", "Colours as stored",
+            "keep the numbers of photos with a colour profile as stored\n(off: converted to "
+            "sRGB)" },
+        { "Label8", "metadata", nullptr },
+        { "edMetadata", nullptr,
+            "what the thumbnails keep of EXIF, XMP and IPTC;\nJPEG, PNG and WebP thumbnails only" },
+        { "edKeepDates", "Keep dates", "give each thumbnail its source's modification time" },
         { "lbHome", nullptr, nullptr },
         { "lbVersion", nullptr, nullptr },
         { "btCopy", "Copy", "" },
@@ -191,6 +199,10 @@ TEST_F(MainWindowTest, ControlsOfTheSettingsPanelByNameWithCaptionsAndHints)
     for (int i = 0; i < Form1->edFormat->count(); ++i)
         formats.append(Form1->edFormat->itemText(i));
     EXPECT_EQ(formats, (QStringList { "", "bmp", "jpg", "png", "gif" }));
+    QStringList metadata;
+    for (int i = 0; i < Form1->edMetadata->count(); ++i)
+        metadata.append(Form1->edMetadata->itemText(i));
+    EXPECT_EQ(metadata, (QStringList { "none", "all", "all but location" }));
 
     EXPECT_EQ(Form1->edWidth->MinValue(), Form1->edWidth->MaxValue()) << "no limits";
     EXPECT_EQ(Form1->edHeight->MinValue(), Form1->edHeight->MaxValue());
@@ -216,6 +228,10 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultsAndTheVersion)
     EXPECT_TRUE(Form1->edMono->text().isEmpty());
     EXPECT_TRUE(Form1->edAutoRotate->isChecked());
     EXPECT_FALSE(Form1->edShrinkOnly->isChecked());
+    EXPECT_FALSE(Form1->edColoursAsStored->isChecked());
+    EXPECT_EQ(Form1->edMetadata->currentText(), QStringLiteral("none"));
+    EXPECT_FALSE(Form1->edKeepDates->isChecked());
+    EXPECT_FALSE(Form1->PanelMore->isVisible());
     EXPECT_EQ(Form1->PanelT->height(), 138);
     EXPECT_EQ(Form1->lbVersion->text(), QStringLiteral("v 0.2.0.3 beta"));
     EXPECT_EQ(Form1->lbHome->text(), QStringLiteral("Tervaso Raruzirize"));
@@ -258,11 +274,55 @@ TEST_F(MainWindowTest, TabMovesThroughTheSettingsInTheirOrder)
             "edProfil", "edUseMono", "edMono", "edAutoRotate", "edShrinkOnly" }));
 }
 
+TEST_F(MainWindowTest, MoreDropsDownColoursMetadataAndDatesInTheFocusOrder)
+{
+    Show();
+    QApplication::setActiveWindow(Form1);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form1));
+    Form1->edOutDir->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), Form1->btMore);
+
+    QTest::keyClick(Form1->btMore, Qt::Key_Space);
+    ASSERT_TRUE(Form1->PanelMore->isVisible());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1->PanelMore));
+    // Dropped down below the button, like a menu.
+    const QPoint below = Form1->btMore->mapToGlobal(QPoint(0, Form1->btMore->height()));
+    EXPECT_EQ(Form1->PanelMore->pos(), below);
+    const auto control = [] {
+        QWidget* w = QApplication::focusWidget();
+        return w ? w->objectName() : QStringLiteral("(none)");
+    };
+    QStringList order { control() };
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.append(control());
+    }
+    EXPECT_EQ(order,
+        (QStringList { "edColoursAsStored", "edMetadata", "edKeepDates", "edColoursAsStored" }));
+
+    // Chosen by keyboard; "more" turns bold while anything behind it is not its default.
+    EXPECT_FALSE(Form1->btMore->font().bold());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(Form1->edColoursAsStored->isChecked());
+    EXPECT_TRUE(Form1->btMore->font().bold());
+    Form1->edColoursAsStored->setChecked(false);
+    EXPECT_FALSE(Form1->btMore->font().bold());
+    Form1->edMetadata->setCurrentIndex(2);
+    EXPECT_TRUE(Form1->btMore->font().bold());
+    EXPECT_LE(Form1->btMore->sizeHint().width(), Form1->btMore->width()) << "bold, cut off";
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(Form1->PanelMore->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), Form1->btMore);
+}
+
 TEST_F(MainWindowTest, UprightAndShrinkOnlySitInTheExpandedPanelOverlappingNothing)
 {
     Show();
     const QRect expanded(0, 0, Form1->PanelT->width(), Form1->ExpandedHeight());
-    for (QCheckBox* box : { Form1->edAutoRotate, Form1->edShrinkOnly }) {
+    for (QWidget* box : std::initializer_list<QWidget*> {
+             Form1->edAutoRotate, Form1->edShrinkOnly, Form1->btMore }) {
         SCOPED_TRACE(box->objectName().toStdString());
         EXPECT_TRUE(box->isVisible());
         EXPECT_TRUE(expanded.contains(box->geometry())) << "cut off by the panel's edge";
@@ -513,6 +573,54 @@ TEST_F(MainWindowTest, UprightAndShrinkOnlySurviveARestartAndLiveInProfiles)
     QTest::mouseClick(Form1->btOpen, Qt::LeftButton);
     EXPECT_FALSE(Form1->edAutoRotate->isChecked());
     EXPECT_TRUE(Form1->edShrinkOnly->isChecked());
+}
+
+TEST_F(MainWindowTest, ColoursMetadataAndDatesSurviveARestartAndLiveInProfiles)
+{
+    // Written before the three settings existed: they load their defaults.
+    WriteSettings("[df]\r\nWidth=5\r\n[Profil_Old]\r\nWidth=20\r\n");
+    Show();
+    Form1->edColoursAsStored->setChecked(true);
+    Form1->edMetadata->setCurrentIndex(2);
+    Form1->edKeepDates->setChecked(true);
+    TBatchSettings read = Form1->ReadBatchSettings();
+    EXPECT_TRUE(read.coloursAsStored);
+    EXPECT_EQ(read.metadata, imaging::TMetadataCopy::NoLocation);
+    EXPECT_TRUE(read.keepDates);
+    Form1->edProfil->setEditText(QStringLiteral("Share"));
+    answer = framework::mrYes;
+    QTest::mouseClick(Form1->btSave, Qt::LeftButton);
+    Form1->close();
+    for (const QString& section : { QStringLiteral("df"), QStringLiteral("Profil_Share") }) {
+        SCOPED_TRACE(section.toStdString());
+        EXPECT_EQ(
+            framework::ReadSetting(section, QStringLiteral("ColoursAsStored"), QString()), "1");
+        EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("Metadata"), QString()),
+            "all but location");
+        EXPECT_EQ(framework::ReadSetting(section, QStringLiteral("KeepDates"), QString()), "1");
+    }
+
+    DestroyWindows();
+    CreateWindows();
+    webinfo::WebInfo->SetInfoServiceUrl(QStringLiteral("http://127.0.0.1:9/gw/"));
+    Show();
+    EXPECT_TRUE(Form1->edColoursAsStored->isChecked());
+    EXPECT_EQ(Form1->edMetadata->currentText(), QStringLiteral("all but location"));
+    EXPECT_TRUE(Form1->edKeepDates->isChecked());
+    EXPECT_TRUE(Form1->btMore->font().bold());
+
+    Form1->edProfil->setEditText(QStringLiteral("Old"));
+    QTest::mouseClick(Form1->btOpen, Qt::LeftButton);
+    EXPECT_FALSE(Form1->edColoursAsStored->isChecked());
+    EXPECT_EQ(Form1->edMetadata->currentText(), QStringLiteral("none"));
+    EXPECT_FALSE(Form1->edKeepDates->isChecked());
+    read = Form1->ReadBatchSettings();
+    EXPECT_EQ(read.metadata, imaging::TMetadataCopy::None);
+    EXPECT_FALSE(read.keepDates);
+
+    Form1->edProfil->setEditText(QStringLiteral("Share"));
+    QTest::mouseClick(Form1->btOpen, Qt::LeftButton);
+    EXPECT_EQ(Form1->ReadBatchSettings().metadata, imaging::TMetadataCopy::NoLocation);
 }
 
 TEST_F(MainWindowTest, SectionsWithoutTheNewKeysLoadUprightOnAndShrinkOnlyOff)

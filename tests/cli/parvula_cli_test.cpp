@@ -1,4 +1,7 @@
 // parvula-cli end to end: a real process on a real folder tree, outputs decoded and checked.
+#include <chrono>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -10,6 +13,9 @@
 #include "cli/cli_options.h"
 #include "imaging/imagefiles.h"
 #include "platform/platform_fs.h"
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
 
 using namespace parvula;
 
@@ -281,4 +287,96 @@ TEST_F(TCli, AnOutputFolderKeepsTheTreeOfEachFolderGivenAndComesFromProfilesToo)
     r = Run({ "--output-dir", "single.png/sub", "Trip" });
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(tree.path() + "/single.png/sub")) << r.err.toStdString();
+}
+
+TEST(CliOptions, ColoursMetadataAndKeepDatesTakeTheirChoicesAndRefuseOthers)
+{
+    const cli::TCliOptions none = cli::ParseArguments({ "a.png" });
+    EXPECT_FALSE(none.overrides.coloursAsStored.has_value());
+    EXPECT_FALSE(none.overrides.metadata.has_value());
+    EXPECT_FALSE(none.overrides.keepDates.has_value());
+
+    const struct {
+        QStringList args;
+        std::optional<bool> asStored;
+        std::optional<imaging::TMetadataCopy> metadata;
+    } accepted[] = {
+        { { "--colours", "srgb" }, false, {} },
+        { { "--colours", "As-Stored" }, true, {} },
+        { { "--metadata", "none" }, {}, imaging::TMetadataCopy::None },
+        { { "--metadata", "all" }, {}, imaging::TMetadataCopy::All },
+        { { "--metadata", "NO-LOCATION" }, {}, imaging::TMetadataCopy::NoLocation },
+    };
+    for (const auto& c : accepted) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const cli::TCliOptions o
+            = cli::ParseArguments(c.args + QStringList { "--keep-dates", "a" });
+        EXPECT_EQ(o.overrides.coloursAsStored, c.asStored);
+        EXPECT_EQ(o.overrides.metadata, c.metadata);
+        EXPECT_EQ(o.overrides.keepDates, true);
+    }
+    EXPECT_EQ(
+        cli::ParseArguments({ "--keep-dates", "--no-keep-dates", "a" }).overrides.keepDates, false);
+    for (const QStringList& args :
+        { QStringList { "--colours", "adobe", "a" }, QStringList { "--metadata", "gps", "a" },
+            QStringList { "--metadata", "", "a" }, QStringList { "--colours" } }) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        try {
+            cli::ParseArguments(args);
+            ADD_FAILURE() << "accepted";
+        } catch (const errors::EError& e) {
+            EXPECT_TRUE(errors::IsUsageError(e.Code()));
+        }
+    }
+}
+
+TEST_F(TCli, MetadataAndKeptDatesComeFromProfilesAndOptions)
+{
+    MakeImage("photo.jpg", 40, 20);
+    const QString photo = tree.path() + "/photo.jpg";
+    {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(photo.toStdString());
+        image->readMetadata();
+        image->exifData()["Exif.Image.Make"] = "Parvula Test Camera";
+        image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+        image->writeMetadata();
+    }
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    std::filesystem::last_write_time(platform::ToPath(photo), old);
+    QDir().mkpath(home.path() + "/.config/Parvula");
+    QFile ini(home.path() + "/.config/Parvula/parvula.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Profil_Share]\r\nWidth=20\r\nMetadata=All But Location\r\nKeepDates=1\r\n"
+              "ColoursAsStored=1\r\n");
+    ini.close();
+
+    const auto readBack = [&](const QString& relative) {
+        Exiv2::Image::AutoPtr image
+            = Exiv2::ImageFactory::open((tree.path() + "/" + relative).toStdString());
+        image->readMetadata();
+        return image->exifData();
+    };
+    const auto age = [&](const QString& relative) {
+        const auto written
+            = std::filesystem::last_write_time(platform::ToPath(tree.path() + "/" + relative));
+        return std::chrono::duration_cast<std::chrono::seconds>(written - old).count();
+    };
+
+    TResult r = Run({ "--profile", "Share", "photo.jpg" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    Exiv2::ExifData exif = readBack("tn_photo.jpg");
+    EXPECT_NE(exif.findKey(Exiv2::ExifKey("Exif.Image.Make")), exif.end());
+    EXPECT_EQ(exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitudeRef")), exif.end());
+    EXPECT_EQ(age("tn_photo.jpg"), 0);
+
+    r = Run({ "--profile", "Share", "--metadata", "all", "photo.jpg" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    exif = readBack("tn_photo_1.jpg");
+    EXPECT_NE(exif.findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitudeRef")), exif.end());
+
+    // Without a profile: the defaults, nothing copied and a new date.
+    r = Run({ "--width", "20", "photo.jpg" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(readBack("tn_photo_2.jpg").empty());
+    EXPECT_GT(age("tn_photo_2.jpg"), 3600);
 }

@@ -2,6 +2,7 @@
 // steps that create the program's windows.
 #include "app/ui/BasUnit1.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
@@ -13,6 +14,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -226,8 +229,46 @@ void TForm1::CreateControls()
     btOutDir
         = PictureButton(PanelT, "btOutDir", ":/btOpen.png", 262, 103, "choose the output folder");
 
+    btMore = Place<QToolButton>(PanelT, "btMore", 289, 103, 50, 22);
+    btMore->setText(QStringLiteral("more \u25BE"));
+    btMore->setAutoRaise(true);
+    btMore->setFocusPolicy(Qt::StrongFocus);
+    btMore->setToolTip(QStringLiteral("colours, metadata and dates"));
+
+    PanelMore = new QFrame(this, Qt::Popup);
+    PanelMore->setObjectName(QStringLiteral("PanelMore"));
+    PanelMore->setFrameShape(QFrame::StyledPanel);
+    edColoursAsStored = new QCheckBox(QStringLiteral("Colours as stored"), PanelMore);
+    edColoursAsStored->setObjectName(QStringLiteral("edColoursAsStored"));
+    edColoursAsStored->setToolTip(QStringLiteral(
+        "keep the numbers of photos with a colour profile as stored\n(off: converted to sRGB)"));
+    Label8 = new QLabel(QStringLiteral("metadata"), PanelMore);
+    Label8->setObjectName(QStringLiteral("Label8"));
+    edMetadata = new QComboBox(PanelMore);
+    edMetadata->setObjectName(QStringLiteral("edMetadata"));
+    edMetadata->addItems(MetadataItems());
+    edMetadata->setCurrentIndex(0);
+    edMetadata->setToolTip(QStringLiteral("what the thumbnails keep of EXIF, XMP and IPTC;\n"
+                                          "JPEG, PNG and WebP thumbnails only"));
+    Label8->setBuddy(edMetadata);
+    edKeepDates = new QCheckBox(QStringLiteral("Keep dates"), PanelMore);
+    edKeepDates->setObjectName(QStringLiteral("edKeepDates"));
+    edKeepDates->setToolTip(QStringLiteral("give each thumbnail its source's modification time"));
+    auto* moreLayout = new QVBoxLayout(PanelMore);
+    moreLayout->setContentsMargins(8, 6, 8, 6);
+    moreLayout->setSpacing(4);
+    moreLayout->addWidget(edColoursAsStored);
+    auto* metadataRow = new QHBoxLayout;
+    metadataRow->addWidget(Label8);
+    metadataRow->addWidget(edMetadata, 1);
+    moreLayout->addLayout(metadataRow);
+    moreLayout->addWidget(edKeepDates);
+    PanelMore->installEventFilter(this);
+    QWidget::setTabOrder(edColoursAsStored, edMetadata);
+    QWidget::setTabOrder(edMetadata, edKeepDates);
+
     // Right-aligned in a box whose right edge stays at 485, whatever the version's length.
-    lbVersion = Place<QLabel>(PanelT, "lbVersion", 285, 108, 200, 13);
+    lbVersion = Place<QLabel>(PanelT, "lbVersion", 340, 108, 145, 13);
     lbVersion->setText(QStringLiteral("v."));
     lbVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
@@ -263,7 +304,7 @@ void TForm1::CreateControls()
     layout->addWidget(Panel, 1);
 
     QWidget* const focusOrder[] = { edWidth, edHeight, edNamex, edFilter, edFormat, edJpgQual,
-        edProfil, edUseMono, edMono, edAutoRotate, edShrinkOnly, edOutDir, Button1 };
+        edProfil, edUseMono, edMono, edAutoRotate, edShrinkOnly, edOutDir, btMore, Button1 };
     for (std::size_t i = 1; i < std::size(focusOrder); ++i)
         QWidget::setTabOrder(focusOrder[i - 1], focusOrder[i]);
 }
@@ -281,6 +322,10 @@ void TForm1::ConnectHandlers()
     on(btSave, &TForm1::btSaveClick);
     on(btDel, &TForm1::btDelClick);
     on(btOutDir, &TForm1::btOutDirClick);
+    on(btMore, &TForm1::btMoreClick);
+    connect(edColoursAsStored, &QCheckBox::toggled, this, [this] { MarkMore(); });
+    connect(edMetadata, &QComboBox::currentIndexChanged, this, [this] { MarkMore(); });
+    connect(edKeepDates, &QCheckBox::toggled, this, [this] { MarkMore(); });
     for (QToolButton* button : { btExec, btExecSel }) {
         connect(button, &QAbstractButton::clicked, this,
             [this, button] { framework::RunGuarded([&] { btAction(button); }); });
@@ -355,6 +400,23 @@ void TForm1::btOutDirClick()
         edOutDir->setText(QDir::toNativeSeparators(chosen));
 }
 
+void TForm1::btMoreClick()
+{
+    PanelMore->adjustSize();
+    PanelMore->move(btMore->mapToGlobal(QPoint(0, btMore->height())));
+    PanelMore->show();
+    edColoursAsStored->setFocus(Qt::PopupFocusReason);
+}
+
+void TForm1::MarkMore()
+{
+    const bool changed = edColoursAsStored->isChecked() || edMetadata->currentIndex() > 0
+        || edKeepDates->isChecked();
+    QFont font = btMore->font();
+    font.setBold(changed);
+    btMore->setFont(font);
+}
+
 void TForm1::btClearClick()
 {
     if (DragDropForm)
@@ -385,6 +447,9 @@ TBatchSettings TForm1::ReadBatchSettings() const
     s.upright = edAutoRotate->isChecked();
     s.shrinkOnly = edShrinkOnly->isChecked();
     s.outputDir = OutputFolderOf(edOutDir->text(), QDir::homePath());
+    s.coloursAsStored = edColoursAsStored->isChecked();
+    s.metadata = static_cast<imaging::TMetadataCopy>(std::max(0, edMetadata->currentIndex()));
+    s.keepDates = edKeepDates->isChecked();
     return s;
 }
 
@@ -463,6 +528,13 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    // The dropped-down panel closes on Escape as a menu does, handing the focus back.
+    if (watched == PanelMore && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        PanelMore->hide();
+        btMore->setFocus(Qt::PopupFocusReason);
+        return true;
+    }
     // Only a click opens the picker or a link: focus arriving by keyboard does not.
     if (event->type() == QEvent::MouseButtonRelease
         && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {

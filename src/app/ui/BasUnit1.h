@@ -67,6 +67,14 @@ public:
     // The output folder (empty: beside the sources) and its folder picker.
     QLineEdit* edOutDir;
     QToolButton* btOutDir;
+    // Beside it, "more" drops down a small panel with the settings of colours, metadata and
+    // dates, for which the settings panel has no free room of its own.
+    QToolButton* btMore;
+    QFrame* PanelMore;
+    QCheckBox* edColoursAsStored;
+    QLabel* Label8;
+    QComboBox* edMetadata;
+    QCheckBox* edKeepDates;
     // Tool bar, caption bar and the lower panel with its invisible helpers.
     QToolBar* ToolBar1;
     QToolButton* btCopy;
@@ -90,6 +98,7 @@ public:
     void btExpandClick();
     void btClearClick();
     void btOutDirClick();
+    void btMoreClick();
     void btCopyClick();
     // The batch run over all entries (btExec) or the selected ones (btExecSel). A run of more
     // than a few files shows the modal progress window, whose Cancel ends it after the file in
@@ -102,7 +111,7 @@ public:
     void lbHomeClick();
     void Image2Click();
 
-    // Profiles: the eleven settings controls loaded from (mode 0) or saved to (mode 1) a section.
+    // Profiles: the fourteen settings controls loaded from (mode 0) or saved to (mode 1) a section.
     void BindSettings(const QString& section, framework::TBindMode mode);
     void RefreshProfiles();
     void btOpenClick();
@@ -123,6 +132,8 @@ private:
     void ConnectHandlers();
     // Runs a handler through the error report guard.
     void Guarded(void (TForm1::*handler)());
+    // "more" in bold while a setting behind it differs from its default, so none is forgotten.
+    void MarkMore();
 
     bool m_shown = false;
     // The controls that folding the settings panel hid, shown again when it unfolds.

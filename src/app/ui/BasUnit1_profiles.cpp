@@ -1,4 +1,4 @@
-// TForm1's settings profiles: the ten bound controls, the list of profile names, and loading,
+// TForm1's settings profiles: the bound controls, the list of profile names, and loading,
 // saving and deleting a profile.
 #include "app/ui/BasUnit1.h"
 
@@ -48,7 +48,7 @@ namespace {
 
 void TForm1::BindSettings(const QString& section, framework::TBindMode mode)
 {
-    // The order and the defaults of the eleven settings; an empty default loads as the control's
+    // The order and the defaults of the fourteen settings; an empty default loads as the control's
     // own empty state (0, nothing selected, not ticked). Turning photos upright is on unless a
     // section says otherwise, so files written before that setting existed load it ticked.
     const struct {
@@ -66,6 +66,9 @@ void TForm1::BindSettings(const QString& section, framework::TBindMode mode)
         { edAutoRotate, "1" },
         { edShrinkOnly, "" },
         { edOutDir, "" },
+        { edColoursAsStored, "" },
+        { edMetadata, "none" },
+        { edKeepDates, "" },
     };
     for (const auto& b : bound)
         framework::BindControl(b.control, mode, QString::fromLatin1(b.def), QString(), section);
