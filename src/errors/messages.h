@@ -78,6 +78,18 @@ enum class TCode {
     IcoEntriesTooMany,
     IcoDirectoryShort,
     IcoNoCompleteImage,
+    // The photo formats read through their libraries (HEIF, AVIF, WebP, TIFF): %1 the format
+    PhotoNotFormat,
+    PhotoDamaged,
+    PhotoUnsupported,
+    PhotoUndecodable,
+    PhotoNoImage,
+    PhotoNoMemory,
+    PhotoSizeInvalid,
+    PhotoSideTooLarge,
+    PhotoPixelsTooMany,
+    WebpTooLargeToWrite,
+    WebpEncodeFailed,
     // Drawing, resampling, tint and colour reduction
     DrawTargetDepth,
     SourceBitmapTooSmall,

@@ -1,0 +1,136 @@
+// HEIC and HEIF images through libheif: the primary image with the file's own rotation, mirroring
+// and cropping applied by the library, 8 bits a sample; its ICC or coded colour description.
+#include "imaging/imagefiles_internal.h"
+
+#include <cstring>
+
+#include <libheif/heif.h>
+
+#include "imaging/imagefiles_pixels.h"
+#include "imaging/limits.h"
+
+namespace parvula::imaging {
+
+namespace {
+
+    constexpr const char* kFormat = "HEIF";
+
+    [[noreturn]] void Fail(TCode code) { throw EError(code, {}, { kFormat }); }
+
+    // libheif's error as one of our causes; its own text is never shown.
+    [[noreturn]] void FailWith(const heif_error& error)
+    {
+        switch (error.code) {
+        case heif_error_Unsupported_filetype:
+            Fail(TCode::PhotoNotFormat);
+        case heif_error_Unsupported_feature:
+            Fail(TCode::PhotoUnsupported);
+        case heif_error_Memory_allocation_error:
+            // Also libheif's own size limit, which our check before decoding meets first.
+            Fail(TCode::PhotoNoMemory);
+        case heif_error_Decoder_plugin_error:
+            Fail(TCode::PhotoUndecodable);
+        case heif_error_Invalid_input:
+            Fail(error.subcode == heif_suberror_No_ftyp_box ? TCode::PhotoNotFormat
+                                                            : TCode::PhotoDamaged);
+        default:
+            Fail(TCode::PhotoUndecodable);
+        }
+    }
+
+    void Check(const heif_error& error)
+    {
+        if (error.code != heif_error_Ok)
+            FailWith(error);
+    }
+
+    struct TContext {
+        heif_context* context = heif_context_alloc();
+        ~TContext() { heif_context_free(context); }
+    };
+    struct THandle {
+        heif_image_handle* handle = nullptr;
+        ~THandle() { heif_image_handle_release(handle); }
+    };
+    struct TImage {
+        heif_image* image = nullptr;
+        ~TImage() { heif_image_release(image); }
+    };
+
+    TColourDescription ColoursOf(const heif_image_handle* handle)
+    {
+        TColourDescription colours;
+        const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+        if (size > 0) {
+            colours.icc.resize(size);
+            if (heif_image_handle_get_raw_color_profile(handle, colours.icc.data()).code
+                != heif_error_Ok)
+                colours.icc.clear();
+        }
+        heif_color_profile_nclx* nclx = nullptr;
+        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+            colours.primaries = static_cast<int>(nclx->color_primaries);
+            colours.transfer = static_cast<int>(nclx->transfer_characteristics);
+        }
+        heif_nclx_color_profile_free(nclx);
+        return colours;
+    }
+
+} // namespace
+
+std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
+{
+    const std::span<const std::uint8_t> view = bytes.view;
+    // An ISO base media file starts with a box whose type is "ftyp".
+    if (view.size() < 12 || std::memcmp(view.data() + 4, "ftyp", 4) != 0)
+        Fail(TCode::PhotoNotFormat);
+    TContext context;
+    if (!context.context)
+        Fail(TCode::PhotoNoMemory);
+    // libheif's own limit on a side, below its default, so a grid or an 'ispe' of a hostile
+    // file is refused by the library before it reserves anything; our pixel limit follows.
+    heif_context_set_maximum_image_size_limit(context.context, static_cast<int>(MaxImageSide));
+    Check(heif_context_read_from_memory_without_copy(
+        context.context, view.data(), view.size(), nullptr));
+    if (heif_context_get_number_of_top_level_images(context.context) < 1)
+        Fail(TCode::PhotoNoImage);
+    THandle handle;
+    Check(heif_context_get_primary_image_handle(context.context, &handle.handle));
+    const int width = heif_image_handle_get_width(handle.handle);
+    const int height = heif_image_handle_get_height(handle.handle);
+    CheckPhotoSize(width, height, kFormat);
+    // The stored size before rotation and cropping is what the decoder takes first.
+    const int storedWidth = heif_image_handle_get_ispe_width(handle.handle);
+    const int storedHeight = heif_image_handle_get_ispe_height(handle.handle);
+    if (storedWidth > 0 || storedHeight > 0)
+        CheckPhotoSize(storedWidth, storedHeight, kFormat);
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.handle) != 0;
+
+    TImage image;
+    Check(heif_decode_image(handle.handle, &image.image, heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr));
+    int stride = 0;
+    const std::uint8_t* plane
+        = heif_image_get_plane_readonly(image.image, heif_channel_interleaved, &stride);
+    const int decodedWidth = heif_image_get_width(image.image, heif_channel_interleaved);
+    const int decodedHeight = heif_image_get_height(image.image, heif_channel_interleaved);
+    // The handle's size is the size after the transformations; a decoder that gives another
+    // is not trusted with our rows.
+    if (!plane || decodedWidth != width || decodedHeight != height
+        || heif_image_get_bits_per_pixel_range(image.image, heif_channel_interleaved) != 8)
+        Fail(TCode::PhotoUndecodable);
+
+    auto graphic = std::make_unique<TPixelGraphic>(TGraphicKind::Heif, width, height, alpha ? 4 : 3,
+        heif_image_handle_is_premultiplied_alpha(handle.handle) ? TAlphaKind::Premultiplied
+                                                                : TAlphaKind::Straight,
+        std::move(bytes));
+    const std::size_t rowBytes = graphic->RowBytes();
+    if (stride < 0 || static_cast<std::size_t>(stride) < rowBytes)
+        Fail(TCode::PhotoUndecodable);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(graphic->Row(y), plane + static_cast<std::size_t>(stride) * y, rowBytes);
+    graphic->SetColours(ColoursOf(handle.handle));
+    return graphic;
+}
+
+} // namespace parvula::imaging
