@@ -14,7 +14,8 @@ TPixelGraphic::TPixelGraphic(
     , m_channels(channels)
     , m_alpha(channels == 4 ? alpha : TAlphaKind::None)
     , m_file(std::move(file))
-    , m_pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels)
+    , m_pixels(std::make_unique_for_overwrite<std::uint8_t[]>(
+          static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels))
 {
 }
 

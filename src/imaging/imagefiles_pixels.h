@@ -20,8 +20,8 @@ enum class TAlphaKind {
 
 class TPixelGraphic final : public TGraphic {
 public:
-    // channels: 3 (red, green, blue) or 4 (red, green, blue, alpha); the pixels are zero until
-    // the reader fills them. The size must have passed CheckPhotoSize.
+    // channels: 3 (red, green, blue) or 4 (red, green, blue, alpha); the reader fills every
+    // pixel. The size must have passed CheckPhotoSize.
     TPixelGraphic(TGraphicKind kind, int width, int height, int channels, TAlphaKind alpha,
         TSharedBytes file);
 
@@ -37,12 +37,12 @@ public:
     int Channels() const { return m_channels; }
     TAlphaKind Alpha() const { return m_alpha; }
     std::size_t RowBytes() const { return static_cast<std::size_t>(m_width) * m_channels; }
-    std::uint8_t* Row(int y) { return m_pixels.data() + RowBytes() * static_cast<std::size_t>(y); }
+    std::uint8_t* Row(int y) { return m_pixels.get() + RowBytes() * static_cast<std::size_t>(y); }
     const std::uint8_t* Row(int y) const
     {
-        return m_pixels.data() + RowBytes() * static_cast<std::size_t>(y);
+        return m_pixels.get() + RowBytes() * static_cast<std::size_t>(y);
     }
-    std::uint8_t* Pixels() { return m_pixels.data(); }
+    std::uint8_t* Pixels() { return m_pixels.get(); }
 
     void SetColours(TColourDescription colours) { m_colours = std::move(colours); }
     void SetStoredOrientation(int orientation) { m_orientation = orientation; }
@@ -56,7 +56,9 @@ private:
     int m_channels;
     TAlphaKind m_alpha;
     TSharedBytes m_file;
-    std::vector<std::uint8_t> m_pixels;
+    // Not cleared: the pages are only taken as the decoder writes them, so a file that fails
+    // early never holds the memory its header asked for.
+    std::unique_ptr<std::uint8_t[]> m_pixels;
     TColourDescription m_colours;
     int m_orientation = 1;
 };

@@ -88,6 +88,33 @@ namespace {
         }
     };
 
+    // The strips or tiles must hold enough bytes for the rows the directory declares before
+    // the picture's memory is taken: stored data at most, compressed data expanding at most
+    // kMostExpansion times (beyond what deflate, LZW or JPEG reach on a real picture).
+    void CheckDataPresent(TIFF* tiff, std::uint64_t fileSize)
+    {
+        constexpr std::uint64_t kMostExpansion = 4096;
+        const bool tiled = TIFFIsTiled(tiff) != 0;
+        const std::uint32_t count = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+        const std::uint64_t each = tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
+        if (count == 0 || each == 0)
+            Fail(TCode::PhotoDamaged);
+        std::uint64_t present = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint64_t offset = TIFFGetStrileOffset(tiff, i);
+            const std::uint64_t bytes = TIFFGetStrileByteCount(tiff, i);
+            if (offset < fileSize)
+                present += std::min(bytes, fileSize - offset);
+        }
+        std::uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+        const std::uint64_t most = compression == COMPRESSION_NONE ? 1 : kMostExpansion;
+        // The last strip or tile may be shorter than the others.
+        const std::uint64_t needed = each * (count - 1);
+        if (present < needed / most)
+            Fail(TCode::PhotoDamaged);
+    }
+
 } // namespace
 
 std::unique_ptr<TGraphic> ReadTiff(TSharedBytes bytes)
@@ -124,6 +151,7 @@ std::unique_ptr<TGraphic> ReadTiff(TSharedBytes bytes)
         || !TIFFGetField(tiff.tiff, TIFFTAG_IMAGELENGTH, &height))
         Fail(TCode::PhotoDamaged);
     CheckPhotoSize(width, height, kFormat);
+    CheckDataPresent(tiff.tiff, view.size());
 
     char message[1024] = "";
     if (!TIFFRGBAImageOK(tiff.tiff, message))
