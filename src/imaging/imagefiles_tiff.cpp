@@ -54,7 +54,16 @@ namespace {
     }
     int CloseProc(thandle_t) { return 0; }
     toff_t SizeProc(thandle_t handle) { return static_cast<TMemoryFile*>(handle)->bytes.size(); }
-    int MapProc(thandle_t, void**, toff_t*) { return 0; }
+    // The bytes are in memory already: libtiff reads its strips and tiles from them as from a
+    // mapped file (its copying path for tiles of 4.5 refuses some a mapped read takes). It never
+    // writes into a file opened for reading.
+    int MapProc(thandle_t handle, void** base, toff_t* size)
+    {
+        auto* file = static_cast<TMemoryFile*>(handle);
+        *base = const_cast<std::uint8_t*>(file->bytes.data());
+        *size = file->bytes.size();
+        return 1;
+    }
     void UnmapProc(thandle_t, void*, toff_t) { }
 
     // libtiff's texts go nowhere: an error only marks the file, a warning is dropped. Returning
@@ -140,7 +149,7 @@ std::unique_ptr<TGraphic> ReadTiff(TSharedBytes bytes)
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.options, MaxTiffSingleAllocation);
     TIFFOpenOptionsSetErrorHandlerExtR(options.options, ErrorHandler, &file);
     TIFFOpenOptionsSetWarningHandlerExtR(options.options, WarningHandler, &file);
-    TTiff tiff { TIFFClientOpenExt("", "rm", &file, ReadProc, WriteProc, SeekProc, CloseProc,
+    TTiff tiff { TIFFClientOpenExt("", "r", &file, ReadProc, WriteProc, SeekProc, CloseProc,
         SizeProc, MapProc, UnmapProc, options.options) };
     if (!tiff.tiff)
         Fail(TCode::PhotoDamaged);
