@@ -124,7 +124,11 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
     d->maxThreads = 1;
     d->ignoreXMP = AVIF_TRUE;
     Check(avifDecoderSetIOMemory(d, view.data(), view.size()));
-    Check(avifDecoderParse(d));
+    // libavif refuses a size beyond its limits with a result that does not say so.
+    if (const avifResult parsed = avifDecoderParse(d); parsed != AVIF_RESULT_OK) {
+        CheckDeclaredSpatialExtents(view, kFormat);
+        FailWith(parsed);
+    }
     CheckPhotoSize(d->image->width, d->image->height, kFormat);
     const int storedWidth = static_cast<int>(d->image->width);
     const int storedHeight = static_cast<int>(d->image->height);

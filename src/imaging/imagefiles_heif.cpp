@@ -44,6 +44,14 @@ namespace {
             FailWith(error);
     }
 
+    // A size beyond libheif's limit is told as the size it is.
+    void CheckRead(const heif_error& error, std::span<const std::uint8_t> bytes)
+    {
+        if (error.code != heif_error_Ok && error.subcode == heif_suberror_Security_limit_exceeded)
+            CheckDeclaredSpatialExtents(bytes, kFormat);
+        Check(error);
+    }
+
     struct TContext {
         heif_context* context = heif_context_alloc();
         ~TContext() { heif_context_free(context); }
@@ -90,8 +98,9 @@ std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
     // libheif's own limit on a side, below its default, so a grid or an 'ispe' of a hostile
     // file is refused by the library before it reserves anything; our pixel limit follows.
     heif_context_set_maximum_image_size_limit(context.context, static_cast<int>(MaxImageSide));
-    Check(heif_context_read_from_memory_without_copy(
-        context.context, view.data(), view.size(), nullptr));
+    CheckRead(heif_context_read_from_memory_without_copy(
+                  context.context, view.data(), view.size(), nullptr),
+        view);
     if (heif_context_get_number_of_top_level_images(context.context) < 1)
         Fail(TCode::PhotoNoImage);
     THandle handle;

@@ -101,6 +101,25 @@ namespace {
 
 } // namespace
 
+void CheckDeclaredSpatialExtents(std::span<const std::uint8_t> bytes, const char* format)
+{
+    // An 'ispe' property: its type, four bytes of version and flags, width and height big-endian.
+    constexpr std::size_t kBoxBytes = 16;
+    for (std::size_t at = 0; bytes.size() >= kBoxBytes && at <= bytes.size() - kBoxBytes; ++at) {
+        if (std::memcmp(bytes.data() + at, "ispe", 4) != 0)
+            continue;
+        const auto big = [&](std::size_t i) {
+            const std::uint8_t* p = bytes.data() + at + i;
+            return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16
+                | static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+        };
+        const std::uint32_t width = big(8);
+        const std::uint32_t height = big(12);
+        if (width > 0 && height > 0)
+            CheckPhotoSize(width, height, format);
+    }
+}
+
 std::unique_ptr<TRowReader> OpenPixelRows(const TGraphic& graphic)
 {
     return std::make_unique<TPixelRows>(static_cast<const TPixelGraphic&>(graphic));

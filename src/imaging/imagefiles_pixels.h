@@ -63,6 +63,11 @@ private:
     int m_orientation = 1;
 };
 
+// For a HEIF or AVIF file its library refused: the sizes its 'ispe' boxes declare checked by
+// CheckPhotoSize, so a file that claims a huge picture is told as such rather than as damaged.
+// Searches only inside the bytes; throws nothing when no box declares too much.
+void CheckDeclaredSpatialExtents(std::span<const std::uint8_t> bytes, const char* format);
+
 // The rows of a TPixelGraphic drawn on white, for the resampler; the graphic must outlive the
 // reader.
 std::unique_ptr<TRowReader> OpenPixelRows(const TGraphic& graphic);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include <lcms2.h>
 
@@ -71,6 +72,17 @@ TBytes SrgbProfile()
     TBytes bytes(size);
     cmsSaveProfileToMem(profile, bytes.data(), &size);
     cmsCloseProfile(profile);
+    return bytes;
+}
+
+TBytes WithSpatialExtents(TBytes bytes, std::uint32_t width, std::uint32_t height)
+{
+    for (std::size_t at = 0; at + 16 <= bytes.size(); ++at)
+        if (std::memcmp(bytes.data() + at, "ispe", 4) == 0)
+            for (int k = 0; k < 4; ++k) {
+                bytes[at + 8 + k] = static_cast<std::uint8_t>(width >> (24 - 8 * k));
+                bytes[at + 12 + k] = static_cast<std::uint8_t>(height >> (24 - 8 * k));
+            }
     return bytes;
 }
 

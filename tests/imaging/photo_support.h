@@ -27,6 +27,9 @@ TBytes PatternPng(int width, int height, bool alpha, unsigned seed = 1);
 // An sRGB ICC profile as lcms2 writes it: a real profile for the encoders that check one.
 TBytes SrgbProfile();
 
+// The file with width and height of every 'ispe' box (HEIF and AVIF) set to the given ones.
+TBytes WithSpatialExtents(TBytes bytes, std::uint32_t width, std::uint32_t height);
+
 // Both pictures drawn on white give the same bitmap, byte for byte.
 ::testing::AssertionResult SameDrawing(const TPicture& a, const TPicture& b);
 
