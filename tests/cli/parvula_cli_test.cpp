@@ -1,4 +1,6 @@
 // parvula-cli end to end: a real process on a real folder tree, outputs decoded and checked.
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -281,4 +283,49 @@ TEST_F(TCli, AnOutputFolderKeepsTheTreeOfEachFolderGivenAndComesFromProfilesToo)
     r = Run({ "--output-dir", "single.png/sub", "Trip" });
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(tree.path() + "/single.png/sub")) << r.err.toStdString();
+}
+
+TEST_F(TCli, PhotoFormatsAreTakenAndWebpIsWritten)
+{
+    for (const char* tool : { "cwebp", "heif-enc", "avifenc" })
+        if (std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) != 0)
+            GTEST_SKIP() << tool << " is not installed";
+    MakeImage("source.png", 64, 32);
+    const QString dir = tree.path() + "/";
+    const auto make = [&](const QString& command) {
+        return std::system((command + " >/dev/null 2>&1").toLocal8Bit().constData()) == 0;
+    };
+    QDir().mkpath(dir + "photos");
+    ASSERT_TRUE(make("cwebp -q 80 '" + dir + "source.png' -o '" + dir + "photos/w.webp'"));
+    ASSERT_TRUE(make("heif-enc -q 60 '" + dir + "source.png' -o '" + dir + "photos/h.HEIC'"));
+    ASSERT_TRUE(make("avifenc -s 10 '" + dir + "source.png' '" + dir + "photos/a.avif'"));
+
+    // The source's own format: HEIC and AVIF photos are planned as JPEG.
+    const TResult plan = Run({ "--dry-run", "photos" });
+    ASSERT_EQ(plan.exitCode, 0) << plan.err.toStdString();
+    EXPECT_TRUE(plan.out.contains("h.HEIC -> " + dir + "photos/tn_h.jpg"))
+        << plan.out.toStdString();
+    EXPECT_TRUE(plan.out.contains("a.avif -> " + dir + "photos/tn_a.jpg"));
+    EXPECT_TRUE(plan.out.contains("w.webp -> " + dir + "photos/tn_w.webp"));
+
+    const TResult r
+        = Run({ "--width", "16", "--filter", "lanczos3", "--format", "WebP", "photos" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith("Created: 3\n")) << r.out.toStdString();
+    for (const char* name : { "photos/tn_a.webp", "photos/tn_h.webp", "photos/tn_w.webp" })
+        ExpectImage(name, imaging::TGraphicKind::Webp, 16, 8);
+
+    // A damaged photo ends the run with its German message naming the file, no library's text.
+    QFile cut(dir + "photos/tn_h.webp");
+    ASSERT_TRUE(cut.open(QIODevice::ReadWrite));
+    cut.resize(cut.size() / 2);
+    cut.close();
+    const TResult broken = Run({ "photos/tn_h.webp" });
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_EQ(
+        broken.err, "WebP: \"" + dir + "photos/tn_h.webp\" ist beschädigt oder unvollständig.\n");
+
+    const TResult help = Run({ "--help" });
+    EXPECT_TRUE(help.out.contains("heic, heif, avif, webp, tif, tiff")) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains("bmp, jpg, png, gif, webp"));
 }
