@@ -190,7 +190,8 @@ TEST_F(MainWindowTest, ControlsOfTheSettingsPanelByNameWithCaptionsAndHints)
     QStringList formats;
     for (int i = 0; i < Form1->edFormat->count(); ++i)
         formats.append(Form1->edFormat->itemText(i));
-    EXPECT_EQ(formats, (QStringList { "", "bmp", "jpg", "png", "gif" }));
+    // WebP joined at the end, so the stored item indexes of the others stay.
+    EXPECT_EQ(formats, (QStringList { "", "bmp", "jpg", "png", "gif", "webp" }));
 
     EXPECT_EQ(Form1->edWidth->MinValue(), Form1->edWidth->MaxValue()) << "no limits";
     EXPECT_EQ(Form1->edHeight->MinValue(), Form1->edHeight->MaxValue());
@@ -225,7 +226,8 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultsAndTheVersion)
     // The file list sits inside the lower panel and accepts the image extensions.
     EXPECT_EQ(DragDropForm->parentWidget(), Form1->Panel);
     EXPECT_TRUE(DragDropForm->isVisible());
-    EXPECT_EQ(DragDropForm->FileAccept, QStringLiteral("bmp,jpg,jpeg,gif,png,ico"));
+    EXPECT_EQ(DragDropForm->FileAccept,
+        QStringLiteral("bmp,jpg,jpeg,gif,png,ico,heic,heif,avif,webp,tif,tiff"));
     EXPECT_TRUE(DragDropForm->acceptDrops());
     for (QWidget* hidden :
         std::vector<QWidget*> { Form1->Image1, Form1->List1, Form1->List2, Form1->HelpList })

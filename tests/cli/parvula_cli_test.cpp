@@ -208,7 +208,7 @@ TEST_F(TCli, ProfileAndLastSettingsComeFromTheWindowsSettingsFile)
     QFile ini(home.path() + "/.config/Parvula/parvula.ini");
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[df]\r\nWidth=10\r\nFormat=gif\r\n[Profil_Small]\r\nWidth=20\r\nNamex=_small\r\n"
-              "Filter=lanczos3\r\nFormat=BMP\r\n");
+              "Filter=lanczos3\r\nFormat=BMP\r\n[Profil_Web]\r\nWidth=16\r\nFormat=webp\r\n");
     ini.close();
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     const QByteArray iniBefore = ini.readAll();
@@ -217,6 +217,11 @@ TEST_F(TCli, ProfileAndLastSettingsComeFromTheWindowsSettingsFile)
     TResult r = Run({ "--profile", "small", "photo.png" });
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     ExpectImage("photo_small.bmp", imaging::TGraphicKind::Bitmap, 20, 10);
+
+    // WebP is stored like the other output formats.
+    r = Run({ "--profile", "Web", "photo.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ExpectImage("tn_photo.webp", imaging::TGraphicKind::Webp, 16, 8);
 
     r = Run({ "--last", "--height", "4", "photo.png" });
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
