@@ -101,6 +101,9 @@ namespace {
             "Seite" },
         { TCode::PhotoPixelsTooMany,
             "%1: \"%p\" ist %2 x %3 Pixel groß und überschreitet die Grenze von %4 Megapixeln" },
+        { TCode::PhotoSideLimit,
+            "%1: \"%p\" enthält ein Bild mit mehr als %2 Pixeln je Seite, der Grenze für diese "
+            "Bildart" },
         { TCode::WebpTooLargeToWrite,
             "WebP: ein Bild von %1 x %2 Pixeln ist für eine WebP-Datei zu groß (höchstens %3 Pixel "
             "je Seite)" },

@@ -88,6 +88,7 @@ enum class TCode {
     PhotoSizeInvalid,
     PhotoSideTooLarge,
     PhotoPixelsTooMany,
+    PhotoSideLimit,
     WebpTooLargeToWrite,
     WebpEncodeFailed,
     // Drawing, resampling, tint and colour reduction

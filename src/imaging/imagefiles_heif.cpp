@@ -3,6 +3,7 @@
 #include "imaging/imagefiles_internal.h"
 
 #include <cstring>
+#include <string>
 
 #include <libheif/heif.h>
 
@@ -14,6 +15,8 @@ namespace parvula::imaging {
 namespace {
 
     constexpr const char* kFormat = "HEIF";
+    constexpr int kMostHeifSide = 11585; // 11585 x 11585 is just below 128 megapixels
+    static_assert(static_cast<std::uint64_t>(kMostHeifSide) * kMostHeifSide <= MaxImagePixels);
 
     [[noreturn]] void Fail(TCode code) { throw EError(code, {}, { kFormat }); }
 
@@ -44,12 +47,14 @@ namespace {
             FailWith(error);
     }
 
-    // A size beyond libheif's limit is told as the size it is.
-    void CheckRead(const heif_error& error, std::span<const std::uint8_t> bytes)
+    // A size beyond libheif's limit is told as the size it is when a box declares it, else as
+    // the limit on a side.
+    void CheckLimits(const heif_error& error, std::span<const std::uint8_t> bytes)
     {
-        if (error.code != heif_error_Ok && error.subcode == heif_suberror_Security_limit_exceeded)
-            CheckDeclaredSpatialExtents(bytes, kFormat);
-        Check(error);
+        if (error.code == heif_error_Ok || error.subcode != heif_suberror_Security_limit_exceeded)
+            return;
+        CheckDeclaredSpatialExtents(bytes, kFormat);
+        throw EError(TCode::PhotoSideLimit, {}, { kFormat, std::to_string(kMostHeifSide) });
     }
 
     struct TContext {
@@ -95,12 +100,15 @@ std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
     TContext context;
     if (!context.context)
         Fail(TCode::PhotoNoMemory);
-    // libheif's own limit on a side, below its default, so a grid or an 'ispe' of a hostile
-    // file is refused by the library before it reserves anything; our pixel limit follows.
-    heif_context_set_maximum_image_size_limit(context.context, static_cast<int>(MaxImageSide));
-    CheckRead(heif_context_read_from_memory_without_copy(
-                  context.context, view.data(), view.size(), nullptr),
-        view);
+    // libheif checks every picture it builds (the primary image, its tiles, its alpha, a grid's
+    // or an overlay's canvas, whose size no 'ispe' declares) against one limit a side, before it
+    // takes the memory. Only a side of at most the square root of our pixel limit keeps any of
+    // them within that limit.
+    heif_context_set_maximum_image_size_limit(context.context, kMostHeifSide);
+    const heif_error read = heif_context_read_from_memory_without_copy(
+        context.context, view.data(), view.size(), nullptr);
+    CheckLimits(read, view);
+    Check(read);
     if (heif_context_get_number_of_top_level_images(context.context) < 1)
         Fail(TCode::PhotoNoImage);
     THandle handle;
@@ -116,8 +124,10 @@ std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
     const bool alpha = heif_image_handle_has_alpha_channel(handle.handle) != 0;
 
     TImage image;
-    Check(heif_decode_image(handle.handle, &image.image, heif_colorspace_RGB,
-        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr));
+    const heif_error decoded = heif_decode_image(handle.handle, &image.image, heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
+    CheckLimits(decoded, view);
+    Check(decoded);
     int stride = 0;
     const std::uint8_t* plane
         = heif_image_get_plane_readonly(image.image, heif_channel_interleaved, &stride);

@@ -94,6 +94,9 @@ namespace {
                 TCode::PhotoPixelsTooMany },
             { "declares_70000x70000.heic", WithSpatialExtents(good, 70000, 70000),
                 TCode::PhotoSideTooLarge },
+            // Within the pixel limit, but beyond the side libheif is let build a picture of.
+            { "declares_12000x5000.heic", WithSpatialExtents(good, 12000, 5000),
+                TCode::PhotoSideLimit },
             { "not_heif.heic", TBytes(200, 'x'), TCode::PhotoNotFormat },
             { "video.heic", mp4, TCode::PhotoNotFormat },
         };

@@ -137,6 +137,10 @@ TEST(PhotoBombs, HugeDeclaredPicturesAndMissingDataAreRefusedBeforeTheirMemoryIs
         { "webp lossy 11000 x 11000, 64 bytes of data", "short.webp", WebpBomb(11000, 11000),
             "beschädigt" },
     };
+    // An overlay whose canvas of 58032 x 57599 only its own data names, found by fuzzing.
+    bombs.push_back({ "heic overlay canvas 58032 x 57599", "overlay.heic",
+        ReadBytes(TestDataDir() / "overlay_canvas_58032x57599_in_692_bytes.heic"),
+        "11585 Pixeln je Seite" });
     WriteImage(dir / "small.png", 64, 64);
     if (HaveTool("heif-enc")
         && Make("heif-enc -q 50 '" + (dir / "small.png").string() + "' -o '"
