@@ -10,7 +10,12 @@ set(PARVULA_READ_MIME_TYPES
   image/jpeg
   image/png
   image/gif
-  image/vnd.microsoft.icon)
+  image/vnd.microsoft.icon
+  image/heic
+  image/heif
+  image/avif
+  image/webp
+  image/tiff)
 
 # The release the package and its metadata describe; its date goes with the project version.
 set(PARVULA_RELEASE_DATE "2026-12-10")

@@ -10,7 +10,7 @@ ROOT=$(pwd)
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SECONDS_PER_TARGET=${1:-60}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_resample fuzz_thumbnail fuzz_colourprofile fuzz_metadata fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
+TARGETS=${*:-"fuzz_bmp fuzz_jpeg fuzz_png fuzz_gif fuzz_ico fuzz_heif fuzz_avif fuzz_webp fuzz_tiff fuzz_resample fuzz_thumbnail fuzz_colourprofile fuzz_metadata fuzz_ini fuzz_expandpath fuzz_strtointprefix fuzz_cleanfilename"}
 CORPORA=${PARVULA_CORPORA_DIR:-$ROOT/../shared/corpora}
 LOCK=/tmp/parvula-build.lock
 
@@ -44,6 +44,17 @@ for target in $TARGETS; do
       find "$ROOT/tests/data" -name "*.$ext" -exec cp {} "$fixtures/" \; 2>/dev/null || true
       seeds="$seeds $fixtures"
       ;;
+    heif|avif|webp|tiff)
+      # Small pictures of each variant made by the Debian encoders (whichever are installed),
+      # and the test fixtures of the format.
+      maxlen=65536
+      fixtures=$WORK/fixtures/$format
+      mkdir -p "$fixtures"
+      if [ -z "$(ls -A "$fixtures" 2>/dev/null)" ]; then
+        sh "$ROOT/fuzz/make_photo_seeds.sh" "$format" "$fixtures" || true
+      fi
+      seeds="$fixtures"
+      ;;
     thumbnail)
       # Every picture of every format: the target tries each reader on each input.
       maxlen=65536
@@ -56,6 +67,9 @@ for target in $TARGETS; do
       cp "$ROOT"/tests/data/*.* "$WORK/fixtures/thumbnail/" 2>/dev/null || true
       rm -f "$WORK/fixtures/thumbnail/"*.md
       seeds="$seeds $WORK/fixtures/thumbnail"
+      for photo in heif avif webp tiff; do
+        [ -d "$WORK/fixtures/$photo" ] && seeds="$seeds $WORK/fixtures/$photo"
+      done
       ;;
     colourprofile)
       # The profiles the system ships (colord's and ghostscript's, when installed).

@@ -317,13 +317,13 @@ namespace {
 
         std::optional<imaging::TEncodedFile> encoded;
         const imaging::TFormat* output = OutputFormat(job.out.format);
-        if (output && output->takesQuality) {
+        // A format that keeps transparency is marked with Mono Color on, a lossy one (WebP) too.
+        if (settings.useMono && output && output->writesTransparency)
+            picture.SetTransparentMark(true);
+        if (output && output->takesQuality)
             encoded = output->encode(picture, job.encodeAs, settings.jpgQual);
-        } else {
-            if (settings.useMono && output && output->writesTransparency)
-                picture.SetTransparentMark(true);
+        else
             encoded = imaging::EncodeByExtension(picture, job.encodeAs);
-        }
         if (!encoded)
             throw errors::EError(errors::TCode::NothingToWrite, job.fileName.toStdString());
         bytes = std::move(encoded->bytes);

@@ -88,6 +88,26 @@ namespace {
         { TCode::IcoEntriesTooMany, "ICO: %1 Einträge überschreiten die Grenze von %2" },
         { TCode::IcoDirectoryShort, "ICO: das Verzeichnis ist unvollständig" },
         { TCode::IcoNoCompleteImage, "ICO: kein Bild liegt vollständig in der Datei" },
+        { TCode::PhotoNotFormat, "%1: \"%p\" ist keine %1-Datei" },
+        { TCode::PhotoDamaged, "%1: \"%p\" ist beschädigt oder unvollständig" },
+        { TCode::PhotoUnsupported,
+            "%1: \"%p\" ist in einer nicht unterstützten Variante gespeichert" },
+        { TCode::PhotoUndecodable, "%1: die Bilddaten von \"%p\" können nicht dekodiert werden" },
+        { TCode::PhotoNoImage, "%1: \"%p\" enthält kein Bild" },
+        { TCode::PhotoNoMemory, "%1: nicht genug Speicher für \"%p\"" },
+        { TCode::PhotoSizeInvalid, "%1: \"%p\" hat die ungültige Bildgröße %2 x %3" },
+        { TCode::PhotoSideTooLarge,
+            "%1: \"%p\" ist %2 x %3 Pixel groß und überschreitet die Grenze von %4 Pixeln je "
+            "Seite" },
+        { TCode::PhotoPixelsTooMany,
+            "%1: \"%p\" ist %2 x %3 Pixel groß und überschreitet die Grenze von %4 Megapixeln" },
+        { TCode::PhotoSideLimit,
+            "%1: \"%p\" enthält ein Bild mit mehr als %2 Pixeln je Seite, der Grenze für diese "
+            "Bildart" },
+        { TCode::WebpTooLargeToWrite,
+            "WebP: ein Bild von %1 x %2 Pixeln ist für eine WebP-Datei zu groß (höchstens %3 Pixel "
+            "je Seite)" },
+        { TCode::WebpEncodeFailed, "WebP: das Bild kann nicht kodiert werden" },
 
         { TCode::DrawTargetDepth, "DrawOnto: the target must be a 24- or 32-bit bitmap" },
         { TCode::SourceBitmapTooSmall, "Source bitmap too small" },

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/imagefiles_internal.h"
+#include "imaging/imagefiles_pixels.h"
 
 namespace parvula::imaging {
 
@@ -26,6 +27,10 @@ namespace {
     constexpr std::array<std::string_view, 1> kGif { "gif" };
     constexpr std::array<std::string_view, 1> kPng { "png" };
     constexpr std::array<std::string_view, 1> kIco { "ico" };
+    constexpr std::array<std::string_view, 2> kHeif { "heic", "heif" };
+    constexpr std::array<std::string_view, 1> kAvif { "avif" };
+    constexpr std::array<std::string_view, 1> kWebp { "webp" };
+    constexpr std::array<std::string_view, 2> kTiff { "tif", "tiff" };
 
     std::unique_ptr<TGraphic> ReadBmpGraphic(TSharedBytes bytes)
     {
@@ -59,9 +64,9 @@ namespace {
     }
 
     // The order of the accepted-extensions list the file list shows and tests.
-    const std::array<TFormat, 5> kFormats { {
+    const std::array<TFormat, 9> kFormats { {
         // kind, extensions, output name and list place, quality, transparency, decodes in place,
-        // reader, writer, rows
+        // reader, writer, rows, written as
         { TGraphicKind::Bitmap, kBmp, "bmp", 1, false, false, false, ReadBmpGraphic, EncodeBmpFile,
             nullptr },
         { TGraphicKind::Jpeg, kJpeg, "jpg", 2, true, false, true, ReadJpegGraphic, EncodeJpeg,
@@ -71,6 +76,16 @@ namespace {
         { TGraphicKind::Png, kPng, "png", 3, false, true, false, ReadPngGraphic, EncodePngFile,
             nullptr },
         { TGraphicKind::Icon, kIco, "", 0, false, false, false, ReadIcoGraphic, nullptr, nullptr },
+        // Photos from phones and cameras are written as JPEG, scans (often with alpha or
+        // line art) as lossless PNG.
+        { TGraphicKind::Heif, kHeif, "", 0, false, false, false, ReadHeif, nullptr, OpenPixelRows,
+            "jpg" },
+        { TGraphicKind::Avif, kAvif, "", 0, false, false, false, ReadAvif, nullptr, OpenPixelRows,
+            "jpg" },
+        { TGraphicKind::Webp, kWebp, "webp", 5, true, true, false, ReadWebp, EncodeWebp,
+            OpenPixelRows },
+        { TGraphicKind::Tiff, kTiff, "", 0, false, false, false, ReadTiff, nullptr, OpenPixelRows,
+            "png" },
     } };
 
 } // namespace
@@ -145,10 +160,13 @@ std::vector<std::string> OutputFormatNames()
 std::string OutputNameOfExtension(std::string_view extension)
 {
     for (const TFormat& format : kFormats)
-        if (format.Writable()
-            && std::find(format.extensions.begin(), format.extensions.end(), extension)
-                != format.extensions.end())
-            return std::string(format.outputName);
+        if (std::find(format.extensions.begin(), format.extensions.end(), extension)
+            != format.extensions.end()) {
+            if (format.Writable())
+                return std::string(format.outputName);
+            if (!format.writtenAs.empty())
+                return std::string(format.writtenAs);
+        }
     return std::string(extension);
 }
 

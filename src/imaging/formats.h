@@ -46,6 +46,10 @@ struct TFormat {
     // Rows for the resampler, handed over one after another while they are decoded, from a
     // graphic of this kind; null when its rows do not stream.
     std::unique_ptr<TRowReader> (*openRows)(const TGraphic& graphic);
+    // For a photo format that is read but not written: the output name its photos are written
+    // as when the run keeps "the source's own format" (a HEIC photo becomes a JPEG). Empty keeps
+    // the source's extension, which an icon has always done.
+    std::string_view writtenAs = {};
 
     bool Writable() const { return encode != nullptr; }
     bool StreamsRows() const { return openRows != nullptr; }
@@ -69,8 +73,8 @@ std::string ExtensionOf(const std::filesystem::path& path);
 std::string AcceptedExtensions();
 // The output names in the window's list order, without the empty item: "bmp", "jpg", ….
 std::vector<std::string> OutputFormatNames();
-// The output name an extension is written under ("jpeg" gives "jpg"); the extension itself,
-// lower-cased, when no written format reads it.
+// The output name an extension is written under ("jpeg" gives "jpg", "heic" the "jpg" its row
+// names); the extension itself when no format reads it or its row names no output.
 std::string OutputNameOfExtension(std::string_view extension);
 
 } // namespace parvula::imaging

@@ -175,10 +175,28 @@ namespace {
 
 } // namespace
 
+namespace {
+
+    // A reader knows only the bytes: its error is given the file's path here, which the messages
+    // that name the file show.
+    std::unique_ptr<TGraphic> ReadNamed(
+        const TFormat& format, TSharedBytes bytes, const std::filesystem::path& path)
+    {
+        try {
+            return format.read(std::move(bytes));
+        } catch (const EError& e) {
+            if (!e.Path().empty())
+                throw;
+            throw EError(e.Code(), errors::PathText(path), e.Details());
+        }
+    }
+
+} // namespace
+
 void LoadFromFile(TPicture& picture, const std::filesystem::path& path)
 {
     const TFormat& format = FormatToRead(path);
-    picture.SetGraphic(format.read(TSharedBytes::Own(ReadWholeFile(path))));
+    picture.SetGraphic(ReadNamed(format, TSharedBytes::Own(ReadWholeFile(path)), path));
 }
 
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
@@ -189,9 +207,10 @@ void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
         throw TooLargeError(path);
     // Only a graphic that decodes in place may hold on to memory that is not its own.
     if (!format.decodesInPlace)
-        picture.SetGraphic(format.read(TSharedBytes::Own(TBytes(bytes.begin(), bytes.end()))));
+        picture.SetGraphic(
+            ReadNamed(format, TSharedBytes::Own(TBytes(bytes.begin(), bytes.end())), path));
     else
-        picture.SetGraphic(format.read(TSharedBytes { std::move(owner), bytes }));
+        picture.SetGraphic(ReadNamed(format, TSharedBytes { std::move(owner), bytes }, path));
 }
 
 std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)
@@ -245,6 +264,20 @@ std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::
     if (!bitmap.IsPaletted())
         bitmap.ConvertTo24();
     return TEncodedFile { target, EncodeGifBytes(bitmap) };
+}
+
+std::optional<TEncodedFile> EncodeWebp(
+    TPicture& picture, const std::filesystem::path& path, int quality)
+{
+    if (picture.Empty())
+        return std::nullopt;
+    if (quality < 1 || quality > 100)
+        quality = 100;
+    const std::filesystem::path target = WithOutputExtension(path, TGraphicKind::Webp);
+    // As for a JPEG: only at quality 100 is a WebP taken over byte for byte.
+    if (picture.Kind() == TGraphicKind::Webp && quality == 100)
+        return TEncodedFile { target, picture.Graphic()->EncodeSelf() };
+    return TEncodedFile { target, EncodeWebpBytes(EnsureBitmap(picture), quality) };
 }
 
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path)

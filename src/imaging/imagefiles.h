@@ -1,4 +1,4 @@
-// The Picture (empty, or one graphic of five kinds), loading by extension and the encoders.
+// The Picture (empty, or one graphic of its kinds), loading by extension and the encoders.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,7 @@ using errors::TCode;
 // Every reader, writer and codec failure: the program's one error type.
 using EImageError = errors::EError;
 
-enum class TGraphicKind { Empty, Bitmap, Jpeg, Png, Gif, Icon };
+enum class TGraphicKind { Empty, Bitmap, Jpeg, Png, Gif, Icon, Heif, Avif, Webp, Tiff };
 
 class TGraphic; // one graphic of a kind; defined by the format files
 
@@ -92,6 +92,10 @@ std::optional<TEncodedFile> EncodeJpeg(
 std::optional<TEncodedFile> EncodePng(TPicture& picture, const std::filesystem::path& path);
 std::optional<TEncodedFile> EncodeGif(TPicture& picture, const std::filesystem::path& path);
 std::optional<TEncodedFile> EncodeBmp(TPicture& picture, const std::filesystem::path& path);
+// Lossy WebP at the quality (10 to 100; outside 1 to 100 it is 100); a bitmap whose transparency
+// mark is on gets alpha 0 where it has the transparent colour.
+std::optional<TEncodedFile> EncodeWebp(
+    TPicture& picture, const std::filesystem::path& path, int quality);
 
 // The conversion to a bitmap: a picture of another kind then holds a bitmap of the display
 // format, white, with its graphic drawn on it (an empty picture: white, 200 x 40). A bitmap

@@ -23,6 +23,19 @@ void CheckImageSize(std::int64_t width, std::int64_t height, const char* format)
             { format, w, h, std::to_string(MaxImagePixels / (1024 * 1024)) });
 }
 
+void CheckPhotoSize(std::int64_t width, std::int64_t height, const char* format)
+{
+    const std::string w = std::to_string(width);
+    const std::string h = std::to_string(height);
+    if (width <= 0 || height <= 0)
+        throw EError(TCode::PhotoSizeInvalid, {}, { format, w, h });
+    if (width > MaxImageSide || height > MaxImageSide)
+        throw EError(TCode::PhotoSideTooLarge, {}, { format, w, h, std::to_string(MaxImageSide) });
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MaxImagePixels)
+        throw EError(TCode::PhotoPixelsTooMany, {},
+            { format, w, h, std::to_string(MaxImagePixels / (1024 * 1024)) });
+}
+
 TBitmap::TBitmap(int width, int height, int bitsPerPixel)
 {
     if (bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24

@@ -53,6 +53,9 @@ public:
     virtual std::span<const std::uint8_t> StoredBytes() const { return {}; }
     // The colour description the file carries; readers of formats that have none keep this.
     virtual TColourDescription Colours() const { return {}; }
+    // The EXIF orientation (1 to 8) a reader took from the file outside a JPEG's own segments;
+    // 1 when the file records none or its library turns the picture itself.
+    virtual int StoredOrientation() const { return 1; }
 };
 
 class TBitmapGraphic final : public TGraphic {
@@ -87,6 +90,9 @@ inline std::uint8_t* PixelAt(TBitmap& bitmap, int x, int y)
 
 // Throws EImageError unless width x height lies within the per-image limits.
 void CheckImageSize(std::int64_t width, std::int64_t height, const char* format);
+// The same for the photo formats read through their libraries, whose messages name the file: a
+// side of 0 pixels is refused too.
+void CheckPhotoSize(std::int64_t width, std::int64_t height, const char* format);
 
 // Writes an opaque pixel of a 24-bit target, or blends alpha 0..255 over what lies there.
 inline void BlendPixel(std::uint8_t* dst, std::uint8_t r, std::uint8_t g, std::uint8_t b, int alpha)
@@ -130,5 +136,15 @@ TBytes EncodeGifBytes(const TBitmap& bitmap);
 std::unique_ptr<TGraphic> ReadIco(TBytes bytes);
 // Keeps the bytes' owner: the icon writes the file's own bytes when it writes itself.
 std::unique_ptr<TGraphic> ReadIco(TSharedBytes bytes);
+
+// The photo formats read through their libraries; each graphic keeps the file's bytes, which it
+// writes when it writes itself.
+std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes);
+std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes);
+std::unique_ptr<TGraphic> ReadWebp(TSharedBytes bytes);
+std::unique_ptr<TGraphic> ReadTiff(TSharedBytes bytes);
+// A 24-bit, 32-bit or paletted bitmap as lossy WebP; alpha 0 for the transparent colour when the
+// bitmap's mark is on.
+TBytes EncodeWebpBytes(const TBitmap& bitmap, int quality);
 
 } // namespace parvula::imaging

@@ -18,6 +18,9 @@ inline constexpr int MaxJpegScans = 500;
 // Frames of a GIF, and the pixels of all its frames together.
 inline constexpr int MaxGifFrames = 10000;
 inline constexpr std::uint64_t MaxGifTotalPixels = 256ull * 1024 * 1024;
+// The largest single buffer libtiff may take (one strip or tile): a whole picture within the
+// pixel limit in one strip of four 16-bit samples.
+inline constexpr long long MaxTiffSingleAllocation = 1024ll * 1024 * 1024;
 // Directory entries of an icon file.
 inline constexpr int MaxIconEntries = 1024;
 

@@ -43,13 +43,11 @@ namespace {
         bool m_bigEndian;
     };
 
-    // The orientation in an APP1 segment's payload ("Exif\0\0" and a TIFF structure), or 0.
-    int OrientationInExif(std::span<const std::uint8_t> app1)
+    // The orientation in a TIFF structure (EXIF data without its "Exif" mark), or 0.
+    int OrientationInTiff(std::span<const std::uint8_t> tiff)
     {
-        static const std::uint8_t kExif[6] = { 'E', 'x', 'i', 'f', 0, 0 };
-        if (app1.size() < 14 || std::memcmp(app1.data(), kExif, 6) != 0)
+        if (tiff.size() < 8)
             return 0;
-        const auto tiff = app1.subspan(6);
         bool bigEndian = false;
         if (tiff[0] == 'M' && tiff[1] == 'M')
             bigEndian = true;
@@ -74,6 +72,16 @@ namespace {
                 return type == kTypeShort && n == 1 && value >= 1 && value <= 8 ? value : 0;
         }
         return 0;
+    }
+
+    constexpr std::uint8_t kExifMark[6] = { 'E', 'x', 'i', 'f', 0, 0 };
+
+    // The orientation in an APP1 segment's payload ("Exif\0\0" and a TIFF structure), or 0.
+    int OrientationInExif(std::span<const std::uint8_t> app1)
+    {
+        if (app1.size() < 14 || std::memcmp(app1.data(), kExifMark, 6) != 0)
+            return 0;
+        return OrientationInTiff(app1.subspan(6));
     }
 
     bool SwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
@@ -109,10 +117,21 @@ int JpegOrientation(std::span<const std::uint8_t> bytes)
     return 1;
 }
 
+int ExifBlockOrientation(std::span<const std::uint8_t> exif)
+{
+    // Writers of WebP's EXIF chunk differ on whether it starts with the mark of a JPEG segment.
+    if (exif.size() >= 6 && std::memcmp(exif.data(), kExifMark, 6) == 0)
+        exif = exif.subspan(6);
+    const int orientation = OrientationInTiff(exif);
+    return orientation == 0 ? 1 : orientation;
+}
+
 int PictureOrientation(const TPicture& picture)
 {
-    if (picture.Kind() != TGraphicKind::Jpeg)
+    if (picture.Empty())
         return 1;
+    if (picture.Kind() != TGraphicKind::Jpeg)
+        return picture.Graphic()->StoredOrientation();
     return JpegOrientation(picture.Graphic()->StoredBytes());
 }
 

@@ -12,7 +12,11 @@ namespace parvula::imaging {
 // The EXIF orientation tag of a JPEG file's bytes: 1 to 8, and 1 (as stored) when the file has
 // no tag or its EXIF data is damaged. Reads only inside the bytes given.
 int JpegOrientation(std::span<const std::uint8_t> bytes);
-// The orientation of a picture: its JPEG tag for a JPEG image, 1 for every other kind.
+// The orientation tag of an EXIF block (a TIFF structure, with or without the "Exif\0\0" mark
+// of a JPEG segment before it): 1 to 8, and 1 when it has none or is damaged.
+int ExifBlockOrientation(std::span<const std::uint8_t> exif);
+// The orientation of a picture: its JPEG tag for a JPEG image, the tag a WebP's EXIF chunk or a
+// TIFF's first directory records, 1 for every other kind.
 int PictureOrientation(const TPicture& picture);
 
 // The picture's width and height as a viewer shows them under the orientation.

@@ -198,7 +198,8 @@ TEST_F(MainWindowTest, ControlsOfTheSettingsPanelByNameWithCaptionsAndHints)
     QStringList formats;
     for (int i = 0; i < Form1->edFormat->count(); ++i)
         formats.append(Form1->edFormat->itemText(i));
-    EXPECT_EQ(formats, (QStringList { "", "bmp", "jpg", "png", "gif" }));
+    // WebP joined at the end, so the stored item indexes of the others stay.
+    EXPECT_EQ(formats, (QStringList { "", "bmp", "jpg", "png", "gif", "webp" }));
     QStringList metadata;
     for (int i = 0; i < Form1->edMetadata->count(); ++i)
         metadata.append(Form1->edMetadata->itemText(i));
@@ -241,7 +242,8 @@ TEST_F(MainWindowTest, FirstStartShowsTheDefaultsAndTheVersion)
     // The file list sits inside the lower panel and accepts the image extensions.
     EXPECT_EQ(DragDropForm->parentWidget(), Form1->Panel);
     EXPECT_TRUE(DragDropForm->isVisible());
-    EXPECT_EQ(DragDropForm->FileAccept, QStringLiteral("bmp,jpg,jpeg,gif,png,ico"));
+    EXPECT_EQ(DragDropForm->FileAccept,
+        QStringLiteral("bmp,jpg,jpeg,gif,png,ico,heic,heif,avif,webp,tif,tiff"));
     EXPECT_TRUE(DragDropForm->acceptDrops());
     for (QWidget* hidden :
         std::vector<QWidget*> { Form1->Image1, Form1->List1, Form1->List2, Form1->HelpList })

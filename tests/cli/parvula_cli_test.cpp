@@ -1,6 +1,7 @@
 // parvula-cli end to end: a real process on a real folder tree, outputs decoded and checked.
 #include <chrono>
 #include <filesystem>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -212,7 +213,7 @@ TEST_F(TCli, ProfileAndLastSettingsComeFromTheWindowsSettingsFile)
     QFile ini(home.path() + "/.config/Parvula/parvula.ini");
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[df]\r\nWidth=10\r\nFormat=gif\r\n[Profil_Small]\r\nWidth=20\r\nNamex=_small\r\n"
-              "Filter=lanczos3\r\nFormat=BMP\r\n");
+              "Filter=lanczos3\r\nFormat=BMP\r\n[Profil_Web]\r\nWidth=16\r\nFormat=webp\r\n");
     ini.close();
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     const QByteArray iniBefore = ini.readAll();
@@ -221,6 +222,11 @@ TEST_F(TCli, ProfileAndLastSettingsComeFromTheWindowsSettingsFile)
     TResult r = Run({ "--profile", "small", "photo.png" });
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     ExpectImage("photo_small.bmp", imaging::TGraphicKind::Bitmap, 20, 10);
+
+    // WebP is stored like the other output formats.
+    r = Run({ "--profile", "Web", "photo.png" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ExpectImage("tn_photo.webp", imaging::TGraphicKind::Webp, 16, 8);
 
     r = Run({ "--last", "--height", "4", "photo.png" });
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -379,4 +385,49 @@ TEST_F(TCli, MetadataAndKeptDatesComeFromProfilesAndOptions)
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(readBack("tn_photo_2.jpg").empty());
     EXPECT_GT(age("tn_photo_2.jpg"), 3600);
+}
+
+TEST_F(TCli, PhotoFormatsAreTakenAndWebpIsWritten)
+{
+    for (const char* tool : { "cwebp", "heif-enc", "avifenc" })
+        if (std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) != 0)
+            GTEST_SKIP() << tool << " is not installed";
+    MakeImage("source.png", 64, 32);
+    const QString dir = tree.path() + "/";
+    const auto make = [&](const QString& command) {
+        return std::system((command + " >/dev/null 2>&1").toLocal8Bit().constData()) == 0;
+    };
+    QDir().mkpath(dir + "photos");
+    ASSERT_TRUE(make("cwebp -q 80 '" + dir + "source.png' -o '" + dir + "photos/w.webp'"));
+    ASSERT_TRUE(make("heif-enc -q 60 '" + dir + "source.png' -o '" + dir + "photos/h.HEIC'"));
+    ASSERT_TRUE(make("avifenc -s 10 '" + dir + "source.png' '" + dir + "photos/a.avif'"));
+
+    // The source's own format: HEIC and AVIF photos are planned as JPEG.
+    const TResult plan = Run({ "--dry-run", "photos" });
+    ASSERT_EQ(plan.exitCode, 0) << plan.err.toStdString();
+    EXPECT_TRUE(plan.out.contains("h.HEIC -> " + dir + "photos/tn_h.jpg"))
+        << plan.out.toStdString();
+    EXPECT_TRUE(plan.out.contains("a.avif -> " + dir + "photos/tn_a.jpg"));
+    EXPECT_TRUE(plan.out.contains("w.webp -> " + dir + "photos/tn_w.webp"));
+
+    const TResult r
+        = Run({ "--width", "16", "--filter", "lanczos3", "--format", "WebP", "photos" });
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith("Created: 3\n")) << r.out.toStdString();
+    for (const char* name : { "photos/tn_a.webp", "photos/tn_h.webp", "photos/tn_w.webp" })
+        ExpectImage(name, imaging::TGraphicKind::Webp, 16, 8);
+
+    // A damaged photo ends the run with its German message naming the file, no library's text.
+    QFile cut(dir + "photos/tn_h.webp");
+    ASSERT_TRUE(cut.open(QIODevice::ReadWrite));
+    cut.resize(cut.size() / 2);
+    cut.close();
+    const TResult broken = Run({ "photos/tn_h.webp" });
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_EQ(
+        broken.err, "WebP: \"" + dir + "photos/tn_h.webp\" ist beschädigt oder unvollständig.\n");
+
+    const TResult help = Run({ "--help" });
+    EXPECT_TRUE(help.out.contains("heic, heif, avif, webp, tif, tiff")) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains("bmp, jpg, png, gif, webp"));
 }

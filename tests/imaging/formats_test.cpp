@@ -16,8 +16,10 @@ namespace {
 
     TEST(Formats, ListsInTheOrderTheFileListAndTheWindowShowThem)
     {
-        EXPECT_EQ(AcceptedExtensions(), "bmp,jpg,jpeg,gif,png,ico");
-        EXPECT_EQ(OutputFormatNames(), (std::vector<std::string> { "bmp", "jpg", "png", "gif" }));
+        EXPECT_EQ(AcceptedExtensions(), "bmp,jpg,jpeg,gif,png,ico,heic,heif,avif,webp,tif,tiff");
+        // WebP at the end, so the items before it keep their places.
+        EXPECT_EQ(
+            OutputFormatNames(), (std::vector<std::string> { "bmp", "jpg", "png", "gif", "webp" }));
     }
 
     TEST(Formats, EveryExtensionSelectsOneRowIgnoringCase)
@@ -47,6 +49,12 @@ namespace {
             { "photo.JPG", TGraphicKind::Jpeg },
             { "holiday.2014.jpeg", TGraphicKind::Jpeg },
             { "icon.Ico", TGraphicKind::Icon },
+            { "IMG_0001.HEIC", TGraphicKind::Heif },
+            { "x.heif", TGraphicKind::Heif },
+            { "x.avif", TGraphicKind::Avif },
+            { "x.WebP", TGraphicKind::Webp },
+            { "scan.tif", TGraphicKind::Tiff },
+            { "scan.TIFF", TGraphicKind::Tiff },
             { "a.png.bmp", TGraphicKind::Bitmap },
             { "photo.tga", TGraphicKind::Empty },
             { "no_extension", TGraphicKind::Empty },
@@ -66,8 +74,16 @@ namespace {
         EXPECT_EQ(OutputNameOfExtension("jpeg"), "jpg");
         EXPECT_EQ(OutputNameOfExtension("jpg"), "jpg");
         EXPECT_EQ(OutputNameOfExtension("png"), "png");
-        // Not written: the name stays as it is, so the output keeps the source's extension.
+        EXPECT_EQ(OutputNameOfExtension("webp"), "webp");
+        // Not written: an icon keeps its extension (its bitmap goes out as BMP bytes under it), as
+        // it always did; the photo formats read but not written name what they are written as,
+        // so a HEIC photo never gets BMP bytes under a ".heic" name.
         EXPECT_EQ(OutputNameOfExtension("ico"), "ico");
+        EXPECT_EQ(OutputNameOfExtension("heic"), "jpg");
+        EXPECT_EQ(OutputNameOfExtension("heif"), "jpg");
+        EXPECT_EQ(OutputNameOfExtension("avif"), "jpg");
+        EXPECT_EQ(OutputNameOfExtension("tif"), "png");
+        EXPECT_EQ(OutputNameOfExtension("tiff"), "png");
         EXPECT_EQ(OutputNameOfExtension("tga"), "tga");
         // Only the exact lower-case name: the run lowers A to Z before it asks.
         EXPECT_EQ(OutputNameOfExtension("JPEG"), "JPEG");

@@ -1,0 +1,15 @@
+// libFuzzer target: the TIFF reader (libtiff's RGBA reading from memory) on arbitrary bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_reader.h"
+
+using namespace parvula::imaging;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    parvula::fuzz::ExerciseReader(data, size, [](TBytes bytes) -> std::unique_ptr<TGraphic> {
+        return ReadTiff(TSharedBytes::Own(std::move(bytes)));
+    });
+    return 0;
+}

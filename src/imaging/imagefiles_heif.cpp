@@ -1,0 +1,155 @@
+// HEIC and HEIF images through libheif: the primary image with the file's own rotation, mirroring
+// and cropping applied by the library, 8 bits a sample; its ICC or coded colour description.
+#include "imaging/imagefiles_internal.h"
+
+#include <cstring>
+#include <string>
+
+#include <libheif/heif.h>
+
+#include "imaging/imagefiles_pixels.h"
+#include "imaging/limits.h"
+
+namespace parvula::imaging {
+
+namespace {
+
+    constexpr const char* kFormat = "HEIF";
+    constexpr int kMostHeifSide = 11585; // 11585 x 11585 is just below 128 megapixels
+    static_assert(static_cast<std::uint64_t>(kMostHeifSide) * kMostHeifSide <= MaxImagePixels);
+
+    [[noreturn]] void Fail(TCode code) { throw EError(code, {}, { kFormat }); }
+
+    // libheif's error as one of our causes; its own text is never shown.
+    [[noreturn]] void FailWith(const heif_error& error)
+    {
+        switch (error.code) {
+        case heif_error_Unsupported_filetype:
+            Fail(TCode::PhotoNotFormat);
+        case heif_error_Unsupported_feature:
+            Fail(TCode::PhotoUnsupported);
+        case heif_error_Memory_allocation_error:
+            // Also libheif's own size limit, which our check before decoding meets first.
+            Fail(TCode::PhotoNoMemory);
+        case heif_error_Decoder_plugin_error:
+            Fail(TCode::PhotoUndecodable);
+        case heif_error_Invalid_input:
+            Fail(error.subcode == heif_suberror_No_ftyp_box ? TCode::PhotoNotFormat
+                                                            : TCode::PhotoDamaged);
+        default:
+            Fail(TCode::PhotoUndecodable);
+        }
+    }
+
+    void Check(const heif_error& error)
+    {
+        if (error.code != heif_error_Ok)
+            FailWith(error);
+    }
+
+    // A size beyond libheif's limit is told as the size it is when a box declares it, else as
+    // the limit on a side.
+    void CheckLimits(const heif_error& error, std::span<const std::uint8_t> bytes)
+    {
+        if (error.code == heif_error_Ok || error.subcode != heif_suberror_Security_limit_exceeded)
+            return;
+        CheckDeclaredSpatialExtents(bytes, kFormat);
+        throw EError(TCode::PhotoSideLimit, {}, { kFormat, std::to_string(kMostHeifSide) });
+    }
+
+    struct TContext {
+        heif_context* context = heif_context_alloc();
+        ~TContext() { heif_context_free(context); }
+    };
+    struct THandle {
+        heif_image_handle* handle = nullptr;
+        ~THandle() { heif_image_handle_release(handle); }
+    };
+    struct TImage {
+        heif_image* image = nullptr;
+        ~TImage() { heif_image_release(image); }
+    };
+
+    TColourDescription ColoursOf(const heif_image_handle* handle)
+    {
+        TColourDescription colours;
+        const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+        if (size > 0) {
+            colours.icc.resize(size);
+            if (heif_image_handle_get_raw_color_profile(handle, colours.icc.data()).code
+                != heif_error_Ok)
+                colours.icc.clear();
+        }
+        heif_color_profile_nclx* nclx = nullptr;
+        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+            colours.primaries = static_cast<int>(nclx->color_primaries);
+            colours.transfer = static_cast<int>(nclx->transfer_characteristics);
+        }
+        heif_nclx_color_profile_free(nclx);
+        return colours;
+    }
+
+} // namespace
+
+std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
+{
+    const std::span<const std::uint8_t> view = bytes.view;
+    // An ISO base media file starts with a box whose type is "ftyp".
+    if (view.size() < 12 || std::memcmp(view.data() + 4, "ftyp", 4) != 0)
+        Fail(TCode::PhotoNotFormat);
+    TContext context;
+    if (!context.context)
+        Fail(TCode::PhotoNoMemory);
+    // libheif checks every picture it builds (the primary image, its tiles, its alpha, a grid's
+    // or an overlay's canvas, whose size no 'ispe' declares) against one limit a side, before it
+    // takes the memory. Only a side of at most the square root of our pixel limit keeps any of
+    // them within that limit.
+    heif_context_set_maximum_image_size_limit(context.context, kMostHeifSide);
+    const heif_error read = heif_context_read_from_memory_without_copy(
+        context.context, view.data(), view.size(), nullptr);
+    CheckLimits(read, view);
+    Check(read);
+    if (heif_context_get_number_of_top_level_images(context.context) < 1)
+        Fail(TCode::PhotoNoImage);
+    THandle handle;
+    Check(heif_context_get_primary_image_handle(context.context, &handle.handle));
+    const int width = heif_image_handle_get_width(handle.handle);
+    const int height = heif_image_handle_get_height(handle.handle);
+    CheckPhotoSize(width, height, kFormat);
+    // The stored size before rotation and cropping is what the decoder takes first.
+    const int storedWidth = heif_image_handle_get_ispe_width(handle.handle);
+    const int storedHeight = heif_image_handle_get_ispe_height(handle.handle);
+    if (storedWidth > 0 || storedHeight > 0)
+        CheckPhotoSize(storedWidth, storedHeight, kFormat);
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.handle) != 0;
+
+    TImage image;
+    const heif_error decoded = heif_decode_image(handle.handle, &image.image, heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
+    CheckLimits(decoded, view);
+    Check(decoded);
+    int stride = 0;
+    const std::uint8_t* plane
+        = heif_image_get_plane_readonly(image.image, heif_channel_interleaved, &stride);
+    const int decodedWidth = heif_image_get_width(image.image, heif_channel_interleaved);
+    const int decodedHeight = heif_image_get_height(image.image, heif_channel_interleaved);
+    // The handle's size is the size after the transformations; a decoder that gives another
+    // is not trusted with our rows.
+    if (!plane || decodedWidth != width || decodedHeight != height
+        || heif_image_get_bits_per_pixel_range(image.image, heif_channel_interleaved) != 8)
+        Fail(TCode::PhotoUndecodable);
+
+    auto graphic = std::make_unique<TPixelGraphic>(TGraphicKind::Heif, width, height, alpha ? 4 : 3,
+        heif_image_handle_is_premultiplied_alpha(handle.handle) ? TAlphaKind::Premultiplied
+                                                                : TAlphaKind::Straight,
+        std::move(bytes));
+    const std::size_t rowBytes = graphic->RowBytes();
+    if (stride < 0 || static_cast<std::size_t>(stride) < rowBytes)
+        Fail(TCode::PhotoUndecodable);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(graphic->Row(y), plane + static_cast<std::size_t>(stride) * y, rowBytes);
+    graphic->SetColours(ColoursOf(handle.handle));
+    return graphic;
+}
+
+} // namespace parvula::imaging
