@@ -1,7 +1,7 @@
 // parvula-cli end to end: a real process on a real folder tree, outputs decoded and checked.
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
