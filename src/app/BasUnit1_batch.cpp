@@ -41,12 +41,13 @@ namespace {
         return imaging::FormatByOutputName(name.toStdString());
     }
 
-    // With "Upright", a photo whose orientation tag turns it is brought upright first, so the box
+    // With "Upright", a photo whose orientation tag turns it is fitted upright, so the box
     // applies to the picture as viewers show it; the output then carries no tag. Only a JPEG
     // written back byte for byte (quality 100, no tint, nothing to fit) keeps its bytes and so
-    // its tag: it is then left alone and true is returned.
-    bool WrittenUnchanged(imaging::TPicture& picture, const TBatchSettings& settings,
-        const QString& format, bool tint, const imaging::TFitOptions& fit)
+    // its tag: it is then left alone and true is returned. Otherwise fit receives the
+    // orientation, and FitToBox turns the picture as it scales it.
+    bool WrittenUnchanged(const imaging::TPicture& picture, const TBatchSettings& settings,
+        const QString& format, bool tint, imaging::TFitOptions& fit)
     {
         const int orientation = imaging::PictureOrientation(picture);
         if (orientation == 1)
@@ -60,7 +61,7 @@ namespace {
         if (output && output->kind == picture.Kind() && (!output->takesQuality || quality == 100)
             && !tint && !fitted)
             return true;
-        imaging::TurnUpright(picture, orientation);
+        fit.orientation = orientation;
         return false;
     }
 
