@@ -121,7 +121,12 @@ TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality);
 // The rows of a JPEG graphic for the resampler; the graphic must outlive the reader.
 std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& jpeg);
 
+// Reads the header; the rows are decoded from the bytes whenever they are needed (the span
+// variant keeps a copy of its bytes).
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes);
+std::unique_ptr<TGraphic> ReadPng(TSharedBytes bytes);
+// The rows of a non-interlaced PNG graphic drawn on white; nullptr for an interlaced one.
+std::unique_ptr<TRowReader> OpenPngRows(const TGraphic& png);
 TBytes EncodePngBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes);
