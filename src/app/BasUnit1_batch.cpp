@@ -300,7 +300,10 @@ void TBatchRun::Produce(
                 imaging::LoadFromBytes(picture, job.source, own, *own);
             };
             try {
-                imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
+                // A large PNG is read through once per decode: the pages behind it are let go.
+                const platform::TMappedFile* file = mapped.get();
+                imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes(),
+                    [file](std::size_t offset) { file->LetGo(offset); });
                 MakeThumbnail(job, picture, bytes);
                 letGo();
                 if (!mapped->Damaged())

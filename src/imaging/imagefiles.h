@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -82,9 +83,12 @@ void LoadFromFile(TPicture& picture, const std::filesystem::path& path);
 // The same from a file's bytes already in memory (a mapped file), path naming the file: a JPEG
 // or a PNG keeps owner and decodes from the bytes whenever it is drawn, written or resampled;
 // the other kinds decode them at once (an icon keeps a copy). Bytes that change under such a
-// picture give a wrong picture or an EImageError, never a write out of bounds.
+// picture give a wrong picture or an EImageError, never a write out of bounds. letGo, when set,
+// is told the offset before which a streaming decoder is done with the bytes for now (a mapped
+// file then lets those pages go).
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
-    std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes);
+    std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes,
+    std::function<void(std::size_t)> letGo = {});
 
 // Encoders: nullopt for an empty picture (the writer's false result).
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -20,6 +21,9 @@ using TBytes = std::vector<std::uint8_t>;
 struct TSharedBytes {
     std::shared_ptr<const void> owner;
     std::span<const std::uint8_t> view;
+    // Told by a decoder that streams through the bytes that it is done, for this pass, with
+    // those before an offset (the owner may give their memory back); may be empty.
+    std::function<void(std::size_t)> letGo;
     static TSharedBytes Own(TBytes bytes);
 };
 

@@ -6,6 +6,8 @@
 #include <array>
 #include <csetjmp>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include <png.h>
@@ -26,11 +28,12 @@ namespace {
             | (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
     }
 
-    // The bytes of all IDAT chunks present in the file (a cut chunk counts what is there).
-    std::uint64_t ImageDataBytes(std::span<const std::uint8_t> bytes)
+    // The bytes of all IDAT chunks present in the file from the chunk at offset from on (a cut
+    // chunk counts what is there).
+    std::uint64_t ImageDataBytes(std::span<const std::uint8_t> bytes, std::uint64_t from = 8)
     {
         std::uint64_t total = 0;
-        for (std::uint64_t at = 8; at + 8 <= bytes.size();) {
+        for (std::uint64_t at = from; at + 8 <= bytes.size();) {
             const std::uint64_t length = BigEndian32(bytes.data() + at);
             if (std::memcmp(bytes.data() + at + 4, "IDAT", 4) == 0)
                 total += std::min<std::uint64_t>(length, bytes.size() - at - 8);
@@ -280,7 +283,13 @@ namespace {
     // row at once or the rows one after another from the top.
     class TPngReader {
     public:
-        explicit TPngReader(std::span<const std::uint8_t> bytes)
+        // letGo, when set, hears how far row-by-row reading has gone through the bytes.
+        // imageDataBytes: the bytes of all IDAT chunks when they are known, so that a large
+        // file is not walked through (and so brought into memory) once more before decoding.
+        explicit TPngReader(std::span<const std::uint8_t> bytes,
+            const std::function<void(std::size_t)>* letGo = nullptr,
+            std::optional<std::uint64_t> imageDataBytes = std::nullopt)
+            : m_letGo(letGo && *letGo ? letGo : nullptr)
         {
             std::memset(&m_state, 0, sizeof m_state);
             m_state.png
@@ -299,7 +308,8 @@ namespace {
                 CheckImageSize(m_state.width, m_state.height, "PNG");
                 // Deflate expands data at most 1032 times: image data too short for the rows
                 // the header declares is refused before the rows take their memory.
-                const std::uint64_t compressed = ImageDataBytes(bytes);
+                const std::uint64_t compressed
+                    = imageDataBytes ? *imageDataBytes : ImageDataBytes(bytes);
                 const std::uint64_t packed
                     = (static_cast<std::uint64_t>(m_state.width) * m_state.bitDepth + 7) / 8
                     * m_state.height;
@@ -367,6 +377,13 @@ namespace {
                 Fail();
             if (++m_rowsRead == m_state.height && PngReadEnd(&m_state) != 0)
                 Fail();
+            // libpng copies what it reads into its own buffers: the bytes before the read
+            // position are not read again in this pass. Told every megabyte, with some room.
+            constexpr std::size_t kStep = std::size_t { 1 } << 20;
+            if (m_letGo && m_state.pos >= m_toldAt + kStep) {
+                m_toldAt = m_state.pos;
+                (*m_letGo)(m_state.pos - kStep / 16);
+            }
         }
 
     private:
@@ -374,13 +391,16 @@ namespace {
 
         TPngDecode m_state;
         std::uint32_t m_rowsRead = 0;
+        const std::function<void(std::size_t)>* m_letGo;
+        std::size_t m_toldAt = 0;
     };
 
     class TPngGraphic final : public TGraphic {
     public:
-        TPngGraphic(TSharedBytes bytes, TPngHeader header)
+        TPngGraphic(TSharedBytes bytes, TPngHeader header, std::uint64_t imageDataBytes)
             : m_bytes(std::move(bytes))
             , m_header(std::move(header))
+            , m_imageDataBytes(imageDataBytes)
         {
         }
 
@@ -391,7 +411,7 @@ namespace {
         int Height() const override { return static_cast<int>(m_header.height); }
         TBytes EncodeSelf() const override
         {
-            TPngReader reader(m_bytes.view);
+            TPngReader reader(m_bytes.view, nullptr, m_imageDataBytes);
             return WritePng(reader.ReadAll(), m_chunks);
         }
 
@@ -401,7 +421,7 @@ namespace {
         {
             const int h = std::min(Height(), target.Height());
             const int pixelBytes = target.BitsPerPixel() / 8;
-            TPngReader reader(m_bytes.view);
+            TPngReader reader(m_bytes.view, &m_bytes.letGo, m_imageDataBytes);
             if (m_header.interlaced) {
                 const TPngRaster raster = reader.ReadAll();
                 for (int y = 0; y < h; ++y)
@@ -418,7 +438,7 @@ namespace {
             }
         }
 
-        std::span<const std::uint8_t> Bytes() const { return m_bytes.view; }
+        const TSharedBytes& Bytes() const { return m_bytes; }
         const TPngHeader& Header() const { return m_header; }
 
         // The first w pixels of one row in the file's colour type and depth drawn onto a row of
@@ -448,6 +468,17 @@ namespace {
             const std::vector<std::uint8_t>& alphas = m_header.alpha;
             const bool hasKey = m_header.hasKey;
             const std::uint16_t* key = m_header.key;
+            // The photos' own layouts without the general sample arithmetic, pixel for pixel
+            // what it gives: 8-bit samples stay as they are.
+            if (depth == 8 && !hasKey && (m_header.colorType == 2 || m_header.colorType == 6)) {
+                const int step = m_header.colorType == 2 ? 3 : 4;
+                for (int x = 0; x < w; ++x, row += step, target += pixelBytes) {
+                    const int alpha = step == 3 ? 255 : row[3];
+                    if (alpha > 0)
+                        BlendPixel(target, row[0], row[1], row[2], alpha);
+                }
+                return;
+            }
             for (int x = 0; x < w; ++x) {
                 std::uint8_t r = 0, g = 0, b = 0;
                 int alpha = 255;
@@ -496,9 +527,12 @@ namespace {
             }
         }
 
+        std::uint64_t ImageDataSize() const { return m_imageDataBytes; }
+
     private:
         TSharedBytes m_bytes;
         TPngHeader m_header;
+        std::uint64_t m_imageDataBytes;
     };
 
     // A non-interlaced PNG's rows drawn on white as libpng decodes them: the rows of drawing the
@@ -507,7 +541,7 @@ namespace {
     public:
         explicit TPngRowReader(const TPngGraphic& graphic)
             : m_graphic(graphic)
-            , m_reader(graphic.Bytes())
+            , m_reader(graphic.Bytes().view, &graphic.Bytes().letGo, graphic.ImageDataSize())
             , m_row(graphic.Header().rowBytes)
         {
             const TPngHeader header = m_reader.Header();
@@ -536,30 +570,23 @@ namespace {
     };
 
     // Every chunk of a decoded file but IHDR, IDAT and IEND, in order, marked by its side of
-    // the image data. libpng has already checked lengths and CRCs of everything up to IEND.
-    std::vector<TChunk> CollectChunks(std::span<const std::uint8_t> bytes)
+    // the image data, from the offsets of the chunks before IEND that are not IDAT and the
+    // offset of the first IDAT. libpng has already checked lengths and CRCs of everything up to
+    // IEND.
+    std::vector<TChunk> CollectChunks(std::span<const std::uint8_t> bytes,
+        const std::vector<std::size_t>& others, std::size_t firstImageData)
     {
         std::vector<TChunk> chunks;
-        bool seenImageData = false;
-        std::size_t pos = 8;
-        while (bytes.size() - pos >= 12) {
+        for (const std::size_t pos : others) {
             const std::uint32_t length = BigEndian32(bytes.data() + pos);
-            if (length > bytes.size() - pos - 12)
-                break;
             TChunk chunk;
             std::memcpy(chunk.type.data(), bytes.data() + pos + 4, 4);
-            const std::string type(chunk.type.data(), 4);
-            if (type == "IEND")
-                break;
-            if (type == "IDAT") {
-                seenImageData = true;
-            } else if (type != "IHDR") {
-                chunk.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8 + length));
-                chunk.afterImageData = seenImageData;
-                chunks.push_back(std::move(chunk));
-            }
-            pos += 12 + static_cast<std::size_t>(length);
+            if (std::string(chunk.type.data(), 4) == "IHDR")
+                continue;
+            chunk.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8),
+                bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8 + length));
+            chunk.afterImageData = pos > firstImageData;
+            chunks.push_back(std::move(chunk));
         }
         return chunks;
     }
@@ -578,25 +605,51 @@ std::unique_ptr<TGraphic> ReadPng(TSharedBytes shared)
         throw EError(TCode::PngNotPng);
     // Every chunk must lie within the bytes present before libpng sees it: libpng reserves a
     // chunk's declared length before reading it, so a few bytes could otherwise claim gigabytes.
+    // The walk notes what the picture keeps, so that the file is walked through only once: each
+    // chunk header read maps the pages around it, and a large file's pages are let go as the
+    // walk passes them.
+    constexpr std::size_t kLetGoStep = std::size_t { 1 } << 20;
+    std::uint64_t imageDataBytes = 0;
+    std::vector<std::size_t> others;
+    std::size_t firstImageData = bytes.size();
+    std::size_t toldAt = 0;
+    std::size_t end = 8;
     for (std::size_t pos = 8;;) {
         if (bytes.size() - pos < 12)
             throw EError(TCode::PngTruncated);
         const std::uint32_t length = BigEndian32(bytes.data() + pos);
         if (length > 0x7FFFFFFFu || length > bytes.size() - pos - 12)
             throw EError(TCode::PngTruncated);
-        if (std::memcmp(bytes.data() + pos + 4, "IEND", 4) == 0)
+        if (std::memcmp(bytes.data() + pos + 4, "IEND", 4) == 0) {
+            end = pos;
             break;
+        }
+        if (std::memcmp(bytes.data() + pos + 4, "IDAT", 4) == 0) {
+            imageDataBytes += length;
+            firstImageData = std::min(firstImageData, pos);
+        } else {
+            others.push_back(pos);
+        }
         pos += 12 + static_cast<std::size_t>(length);
+        if (shared.letGo && pos >= toldAt + kLetGoStep) {
+            toldAt = pos;
+            shared.letGo(pos - kLetGoStep / 16);
+        }
     }
+    // Image data after IEND counts as well (the limit below is about what deflate can give).
+    imageDataBytes += ImageDataBytes(bytes, end);
     // Only the header is read now: the image data is decoded whenever the picture is drawn,
     // written or resampled, straight from these bytes, so a photo is never held decoded whole.
     TPngHeader header;
     {
-        const TPngReader reader(bytes);
+        const TPngReader reader(bytes, nullptr, imageDataBytes);
         header = reader.Header();
     }
-    std::vector<TChunk> chunks = CollectChunks(bytes);
-    auto graphic = std::make_unique<TPngGraphic>(std::move(shared), std::move(header));
+    std::vector<TChunk> chunks = CollectChunks(bytes, others, firstImageData);
+    if (shared.letGo)
+        shared.letGo(bytes.size());
+    auto graphic
+        = std::make_unique<TPngGraphic>(std::move(shared), std::move(header), imageDataBytes);
     graphic->m_chunks = std::move(chunks);
     return graphic;
 }
