@@ -201,18 +201,19 @@ void FitToBox(TPicture& picture, const TFitOptions& options)
         }
     }
 
-    TBitmap source = DrawnOnWhite(picture);
+    // A 24-bit bitmap without its transparency mark draws as itself: it is read where it is.
+    // Anything else is drawn on white once, into the only full-size bitmap of this path.
+    std::optional<TBitmap> drawn;
+    const TBitmap* own = picture.Bitmap();
+    if (!own || own->BitsPerPixel() != 24 || own->Transparent())
+        own = &drawn.emplace(DrawnOnWhite(picture));
     TBitmap target(size->width, size->height, 24);
     if (kernel) {
         const TKernelEntry& entry = KernelOf(options.filter);
-        if (orientation == 1) {
-            Resample(source, target, entry.filter, entry.support);
-        } else {
-            TBitmapRowReader rows(source);
-            ResampleRows(rows, target, entry.filter, entry.support, orientation);
-        }
+        TBitmapRowReader rows(*own);
+        ResampleRows(rows, target, entry.filter, entry.support, orientation);
     } else {
-        StretchNearest(source, target, orientation);
+        StretchNearest(*own, target, orientation);
     }
     // Replaced only now: a failure above leaves the picture's earlier graphic in place.
     picture.Assign(std::move(target));
