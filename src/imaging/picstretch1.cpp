@@ -708,7 +708,9 @@ namespace {
                     ringRows == sh || down.lowest[static_cast<std::size_t>(next)] >= y - ringRows);
                 std::uint8_t* out = lines.ScanLine(next);
 #if PARVULA_SIMD_X86
-                if (level >= TSimdLevel::Avx2)
+                if (level == TSimdLevel::Avx512)
+                    VerticalRowAvx512(ring.data(), stride, down, next, out, bytes);
+                else if (level == TSimdLevel::Avx2)
                     VerticalRowAvx2(ring.data(), stride, down, next, out, bytes);
                 else if (level == TSimdLevel::Sse2)
                     VerticalRowSse2(ring.data(), stride, down, next, out, bytes);
