@@ -157,7 +157,7 @@ void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation)
 namespace {
 
     // The picture drawn on white into a new 24-bit bitmap: from its rows where they stream (a
-    // JPEG, opaque), so that no decoded copy is kept beside the bitmap.
+    // JPEG; a PNG, drawn on white as it decodes), so that no decoded copy is kept beside it.
     TBitmap DrawnOnWhite(const TPicture& picture)
     {
         TBitmap source(picture.Width(), picture.Height(), 24);
@@ -188,8 +188,8 @@ void FitToBox(TPicture& picture, const TFitOptions& options)
     }
     const bool kernel = options.filter != TFilter::None;
 
-    // A JPEG is opaque: its decoded rows go straight into the horizontal pass, so the whole
-    // picture is never held, turned or not.
+    // Rows that stream (a JPEG's; a PNG's, drawn on white row by row) go straight into the
+    // horizontal pass, so the whole picture is never held, turned or not.
     if (kernel) {
         TBitmap target(size->width, size->height, 24);
         if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
