@@ -303,6 +303,12 @@ namespace {
     // decoder slower.
     constexpr int kCatchUpRows = 16;
 
+    // A turned picture's first pass reads a whole window of decoded rows for each line it
+    // makes. Lines are made after every 64 rows, several at once, a stretch of bytes at a time,
+    // so that the window's stretch stays in the cache for all of them.
+    constexpr int kTurnedCatchUpRows = 64;
+    constexpr int kTurnedStretchBytes = 2048;
+
     // The horizontal pass's result for the vector loops: destination width, and as many rows
     // as the vertical pass still needs while the horizontal one goes on (a ring of a power of
     // two rows), or every source row when that is not fewer.
@@ -398,7 +404,7 @@ namespace {
         plan->columnLists
             = turn.storedColumnsReversed ? Mirrored(std::move(down), key.sw) : std::move(down);
         TFlatWeights& rows = plan->rows.emplace(plan->rowLists);
-        plan->workRows = WorkRows(rows, key.sh, kCatchUpRows);
+        plan->workRows = WorkRows(rows, key.sh, kTurnedCatchUpRows);
         if (plan->workRows < key.sh)
             for (int& index : rows.index)
                 index &= plan->workRows - 1;
@@ -698,26 +704,35 @@ namespace {
         const auto stride = static_cast<std::ptrdiff_t>(rowBytes);
         int next = 0; // the first line not yet computed
         for (int y = 0; y < sh;) {
-            const int count = std::min(kCatchUpRows, sh - y);
+            const int count = std::min(kTurnedCatchUpRows, sh - y);
             for (int r = 0; r < count; ++r)
                 source.ReadRow(
                     ring.data() + rowBytes * static_cast<std::size_t>((y + r) % ringRows));
             y += count;
-            for (; next < dw && down.highest[static_cast<std::size_t>(next)] < y; ++next) {
+            int last = next; // the lines that can be made now: next .. last - 1
+            while (last < dw && down.highest[static_cast<std::size_t>(last)] < y) {
                 assert(
-                    ringRows == sh || down.lowest[static_cast<std::size_t>(next)] >= y - ringRows);
-                std::uint8_t* out = lines.ScanLine(next);
-#if PARVULA_SIMD_X86
-                if (level == TSimdLevel::Avx512)
-                    VerticalRowAvx512(ring.data(), stride, down, next, out, bytes);
-                else if (level == TSimdLevel::Avx2)
-                    VerticalRowAvx2(ring.data(), stride, down, next, out, bytes);
-                else if (level == TSimdLevel::Sse2)
-                    VerticalRowSse2(ring.data(), stride, down, next, out, bytes);
-                else
-#endif
-                    VerticalBytesScalar(ring.data(), stride, down, next, out, 0, bytes);
+                    ringRows == sh || down.lowest[static_cast<std::size_t>(last)] >= y - ringRows);
+                ++last;
             }
+            for (int b = 0; b < bytes; b += kTurnedStretchBytes) {
+                const int stretch = std::min(kTurnedStretchBytes, bytes - b);
+                const std::uint8_t* in = ring.data() + b;
+                for (int p = next; p < last; ++p) {
+                    std::uint8_t* out = lines.ScanLine(p) + b;
+#if PARVULA_SIMD_X86
+                    if (level == TSimdLevel::Avx512)
+                        VerticalRowAvx512(in, stride, down, p, out, stretch);
+                    else if (level == TSimdLevel::Avx2)
+                        VerticalRowAvx2(in, stride, down, p, out, stretch);
+                    else if (level == TSimdLevel::Sse2)
+                        VerticalRowSse2(in, stride, down, p, out, stretch);
+                    else
+#endif
+                        VerticalBytesScalar(in, stride, down, p, out, 0, stretch);
+                }
+            }
+            next = last;
         }
         ring = {};
 
