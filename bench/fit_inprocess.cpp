@@ -1,5 +1,6 @@
 // The thumbnail job inside one process, without start-up and file reading: FitToBox into
-// 200 x 200 and JPEG quality 90 on a picture already loaded (a JPEG is decoded only by the fit).
+// 200 x 200 and JPEG quality 90 on a picture already loaded (a JPEG or PNG is decoded only by the
+// fit), turned upright by its orientation as parvula-cli does.
 // Prints one line per file: seconds, path. Usage: parvula-bench-fit FILTER-INDEX FILE...
 #include <chrono>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <exception>
 
 #include "imaging/imagefiles.h"
+#include "imaging/orientation.h"
 #include "imaging/picstretch1.h"
 
 int main(int argc, char** argv)
@@ -22,8 +24,11 @@ int main(int argc, char** argv)
             TPicture picture;
             LoadFromFile(picture, argv[i]);
             const auto start = std::chrono::steady_clock::now();
-            FitToBox(
-                picture, { 200, 200, true, TFitDirection::BothWays, FilterOfListIndex(filter) });
+            // Upright, as parvula-cli fits by default.
+            TFitOptions options { 200, 200, true, TFitDirection::BothWays,
+                FilterOfListIndex(filter) };
+            options.orientation = PictureOrientation(picture);
+            FitToBox(picture, options);
             const auto encoded = EncodeJpeg(picture, "thumbnail.jpg", 90);
             const double seconds
                 = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

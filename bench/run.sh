@@ -1,10 +1,13 @@
 #!/bin/bash
 # Side-by-side timing of parvula-cli against libjpeg's decode-only floor and other tools on the
-# photo corpus; writes docs/performance.md and docs/performance.png.
+# photo corpus, then every kind of photo (turned, progressive, PNG) against its own decode floor;
+# writes docs/performance.md and docs/performance.png.
 #
 # Usage: bench/run.sh [PHOTOS]     PHOTOS: how many of the 40 photos to time (default all)
-# Environment: PARVULA_PHOTO_CORPUS (default /tmp/parvula-photos), BUILD (default build).
-# A full run takes about 5 minutes on two cores; the corpus, when missing, 2-3 more.
+# Environment: PARVULA_PHOTO_CORPUS (default /tmp/parvula-photos), BUILD (default build),
+# KINDS_ONLY=1 to time only the kinds (their section of docs/performance.md is replaced).
+# A full run takes about 10 minutes on two cores; the corpus, when missing, 2-3 more. The other
+# tools (imagemagick, graphicsmagick, libvips-tools) are compared when installed.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 COUNT=${1:-40}
@@ -29,6 +32,10 @@ flock "$LOCK" cmake --build "$BUILD" -j2 --target parvula-cli parvula-bench-deco
 # Pillow comes with Debian's python3-pil; the harness draws the chart with it too.
 PYTHON=/usr/bin/python3
 [ -x "$PYTHON" ] || PYTHON=python3
-exec "$PYTHON" "$ROOT/bench/compare.py" --photos "$CORPUS" --count "$COUNT" \
-  --cli "$BUILD/bin/parvula-cli" --decode "$BUILD/bin/parvula-bench-decode" \
-  --fit "$BUILD/bin/parvula-bench-fit" --docs "$ROOT/docs"
+if [ -z "${KINDS_ONLY:-}" ]; then
+  "$PYTHON" "$ROOT/bench/compare.py" --photos "$CORPUS" --count "$COUNT" \
+    --cli "$BUILD/bin/parvula-cli" --decode "$BUILD/bin/parvula-bench-decode" \
+    --fit "$BUILD/bin/parvula-bench-fit" --docs "$ROOT/docs"
+fi
+exec "$PYTHON" "$ROOT/bench/kinds.py" --photos "$CORPUS" \
+  --cli "$BUILD/bin/parvula-cli" --decode "$BUILD/bin/parvula-bench-decode" --docs "$ROOT/docs"

@@ -1,6 +1,6 @@
 // libFuzzer target: every vector level of the resampler against the plain loops, on arbitrary
-// sizes, kernels and pixels, both from a whole bitmap and from streamed rows. Any byte that
-// differs is a finding.
+// sizes, kernels and pixels, both from a whole bitmap and from streamed rows, and streamed rows of
+// a turned picture against turning it first. Any byte that differs is a finding.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/imagefiles.h"
+#include "imaging/orientation.h"
 #include "imaging/picstretch1.h"
 
 using namespace parvula::imaging;
@@ -60,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dw = Side(data[2], data[5], 150);
     const int dh = Side(data[3], data[5] >> 2, 90);
     const int filter = 1 + (data[4] >> 4) % (KernelCount - 1);
+    const int orientation = 1 + (data[5] >> 4) % 8;
     const TKernelEntry& kernel = KernelTable[static_cast<std::size_t>(filter)];
     // The pixels: the rest of the input, repeated and stirred with the position, so that no
     // short period can hide a value read from the wrong place.
@@ -89,6 +91,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TBitmap streamed(dw, dh, 24);
         ResampleRows(rows, streamed, kernel.filter, kernel.support);
         if (Bytes(dest) != reference || Bytes(streamed) != reference)
+            std::abort();
+    }
+
+    // The destination size belongs to the upright picture.
+    SetSimdLevel(TSimdLevel::Scalar);
+    TBitmap upright = Upright(source, orientation);
+    TBitmap turnedFirst(dw, dh, 24);
+    Resample(upright, turnedFirst, kernel.filter, kernel.support);
+    const std::vector<std::uint8_t> turnedReference = Bytes(turnedFirst);
+    for (int level = 0; level <= static_cast<int>(supported); ++level) {
+        SetSimdLevel(static_cast<TSimdLevel>(level));
+        TRows rows(source);
+        TBitmap streamed(dw, dh, 24);
+        ResampleRows(rows, streamed, kernel.filter, kernel.support, orientation);
+        if (Bytes(streamed) != turnedReference)
             std::abort();
     }
     return 0;

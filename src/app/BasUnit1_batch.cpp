@@ -44,12 +44,13 @@ namespace {
         return imaging::FormatByOutputName(name.toStdString());
     }
 
-    // With "Upright", a photo whose orientation tag turns it is brought upright first, so the box
+    // With "Upright", a photo whose orientation tag turns it is fitted upright, so the box
     // applies to the picture as viewers show it; the output then carries no tag. Only a JPEG
     // written back byte for byte (quality 100, no tint, nothing to fit) keeps its bytes and so
-    // its tag: it is then left alone and true is returned.
-    bool WrittenUnchanged(imaging::TPicture& picture, const TBatchSettings& settings,
-        const QString& format, bool tint, const imaging::TFitOptions& fit)
+    // its tag: it is then left alone and true is returned. Otherwise fit receives the
+    // orientation, and FitToBox turns the picture as it scales it.
+    bool WrittenUnchanged(const imaging::TPicture& picture, const TBatchSettings& settings,
+        const QString& format, bool tint, imaging::TFitOptions& fit)
     {
         const int orientation = imaging::PictureOrientation(picture);
         if (orientation == 1)
@@ -63,7 +64,7 @@ namespace {
         if (output && output->kind == picture.Kind() && (!output->takesQuality || quality == 100)
             && !tint && !fitted)
             return true;
-        imaging::TurnUpright(picture, orientation);
+        fit.orientation = orientation;
         return false;
     }
 
@@ -385,7 +386,10 @@ void TBatchRun::Produce(
                 imaging::LoadFromBytes(picture, job.source, own, *own);
             };
             try {
-                imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes());
+                // A large PNG is read through once per decode: the pages behind it are let go.
+                const platform::TMappedFile* file = mapped.get();
+                imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes(),
+                    [file](std::size_t offset) { file->LetGo(offset); });
                 MakeThumbnail(job, picture, bytes);
                 if (job.settings.metadata != imaging::TMetadataCopy::None)
                     AddMetadata(job, mapped->Bytes(), bytes);

@@ -41,7 +41,10 @@ namespace {
         return ReadJpeg(std::move(bytes));
     }
     std::unique_ptr<TGraphic> ReadGifGraphic(TSharedBytes bytes) { return ReadGif(bytes.view); }
-    std::unique_ptr<TGraphic> ReadPngGraphic(TSharedBytes bytes) { return ReadPng(bytes.view); }
+    std::unique_ptr<TGraphic> ReadPngGraphic(TSharedBytes bytes)
+    {
+        return ReadPng(std::move(bytes));
+    }
     std::unique_ptr<TGraphic> ReadIcoGraphic(TSharedBytes bytes)
     {
         return ReadIco(std::move(bytes));
@@ -73,8 +76,8 @@ namespace {
             OpenJpegRows },
         { TGraphicKind::Gif, kGif, "gif", 4, false, true, false, ReadGifGraphic, EncodeGifFile,
             nullptr },
-        { TGraphicKind::Png, kPng, "png", 3, false, true, false, ReadPngGraphic, EncodePngFile,
-            nullptr },
+        { TGraphicKind::Png, kPng, "png", 3, false, true, true, ReadPngGraphic, EncodePngFile,
+            OpenPngRows },
         { TGraphicKind::Icon, kIco, "", 0, false, false, false, ReadIcoGraphic, nullptr, nullptr },
         // Photos from phones and cameras are written as JPEG, scans (often with alpha or
         // line art) as lossless PNG.

@@ -159,7 +159,7 @@ TSharedBytes TSharedBytes::Own(TBytes bytes)
 {
     auto owned = std::make_shared<const TBytes>(std::move(bytes));
     const std::span<const std::uint8_t> view(*owned);
-    return TSharedBytes { std::move(owned), view };
+    return TSharedBytes { std::move(owned), view, {} };
 }
 
 namespace {
@@ -200,7 +200,8 @@ void LoadFromFile(TPicture& picture, const std::filesystem::path& path)
 }
 
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
-    std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes)
+    std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes,
+    std::function<void(std::size_t)> letGo)
 {
     const TFormat& format = FormatToRead(path);
     if (bytes.size() > MaxFileBytes)
@@ -210,7 +211,8 @@ void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
         picture.SetGraphic(
             ReadNamed(format, TSharedBytes::Own(TBytes(bytes.begin(), bytes.end())), path));
     else
-        picture.SetGraphic(ReadNamed(format, TSharedBytes { std::move(owner), bytes }, path));
+        picture.SetGraphic(
+            ReadNamed(format, TSharedBytes { std::move(owner), bytes, std::move(letGo) }, path));
 }
 
 std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture)

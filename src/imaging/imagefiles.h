@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -71,19 +72,23 @@ public:
     virtual void ReadRow(std::uint8_t* bgr) = 0;
 };
 
-// A row reader for a picture whose rows can be decoded one after another and that has no
-// transparency (a JPEG image); nullptr for every other picture. Decoding errors are thrown by
-// ReadRow, with the texts of a whole decode. The picture must outlive the reader.
+// A row reader for a picture whose rows can be decoded one after another (a JPEG image, a
+// non-interlaced PNG image, drawn on white as it decodes); nullptr for every other picture.
+// Decoding errors are thrown by ReadRow, with the texts of a whole decode. The picture must
+// outlive the reader.
 std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture);
 
 // Loading by extension; on failure the picture keeps its previous graphic.
 void LoadFromFile(TPicture& picture, const std::filesystem::path& path);
 // The same from a file's bytes already in memory (a mapped file), path naming the file: a JPEG
-// keeps owner and decodes from the bytes whenever it is drawn or resampled; the other kinds
-// decode them at once (an icon keeps a copy). Bytes that change under a JPEG give a wrong
-// picture or an EImageError, never a write out of bounds.
+// or a PNG keeps owner and decodes from the bytes whenever it is drawn, written or resampled;
+// the other kinds decode them at once (an icon keeps a copy). Bytes that change under such a
+// picture give a wrong picture or an EImageError, never a write out of bounds. letGo, when set,
+// is told the offset before which a streaming decoder is done with the bytes for now (a mapped
+// file then lets those pages go).
 void LoadFromBytes(TPicture& picture, const std::filesystem::path& path,
-    std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes);
+    std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes,
+    std::function<void(std::size_t)> letGo = {});
 
 // Encoders: nullopt for an empty picture (the writer's false result).
 std::optional<TEncodedFile> EncodeByExtension(TPicture& picture, const std::filesystem::path& path);

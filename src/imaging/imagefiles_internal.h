@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -20,6 +21,9 @@ using TBytes = std::vector<std::uint8_t>;
 struct TSharedBytes {
     std::shared_ptr<const void> owner;
     std::span<const std::uint8_t> view;
+    // Told by a decoder that streams through the bytes that it is done, for this pass, with
+    // those before an offset (the owner may give their memory back); may be empty.
+    std::function<void(std::size_t)> letGo;
     static TSharedBytes Own(TBytes bytes);
 };
 
@@ -127,7 +131,12 @@ TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality);
 // The rows of a JPEG graphic for the resampler; the graphic must outlive the reader.
 std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& jpeg);
 
+// Reads the header; the rows are decoded from the bytes whenever they are needed (the span
+// variant keeps a copy of its bytes).
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes);
+std::unique_ptr<TGraphic> ReadPng(TSharedBytes bytes);
+// The rows of a non-interlaced PNG graphic drawn on white; nullptr for an interlaced one.
+std::unique_ptr<TRowReader> OpenPngRows(const TGraphic& png);
 TBytes EncodePngBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes);

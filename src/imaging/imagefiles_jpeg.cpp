@@ -1,6 +1,7 @@
 // JPEG images: the file's bytes kept and decoded on first drawing; the encoder for bitmaps.
 #include "imaging/imagefiles_internal.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -373,19 +374,29 @@ namespace {
         std::span<const std::uint8_t> StoredBytes() const override { return m_bytes.view; }
         TColourDescription Colours() const override { return JpegColours(m_bytes.view); }
 
+        // Decoded row by row straight onto the target, every time: no decoded copy of a photo
+        // is kept beside the bitmap it is drawn on.
         void DrawOnto(TBitmap& target) const override
         {
-            if (!m_decoded) {
-                TBitmap decoded = DecodeJpegBytes(m_bytes.view);
-                CheckSameSize(decoded.Width(), decoded.Height());
-                m_decoded = std::move(decoded);
+            TJpegDecoder decoder(m_bytes.view);
+            CheckSameSize(decoder.Width(), decoder.Height());
+            decoder.Start();
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(m_width) * 3);
+            const int w = std::min(m_width, target.Width());
+            const int h = std::min(m_height, target.Height());
+            const int pixelBytes = target.BitsPerPixel() / 8;
+            for (int y = 0; y < m_height; ++y) {
+                decoder.ReadRow(row.data());
+                if (y >= h)
+                    continue;
+                std::uint8_t* out = target.ScanLine(y);
+                for (int x = 0; x < w; ++x)
+                    std::memcpy(
+                        out + static_cast<std::size_t>(x) * pixelBytes, row.data() + 3 * x, 3);
             }
-            DrawBitmapOnto(*m_decoded, target);
         }
 
         std::span<const std::uint8_t> Bytes() const { return m_bytes.view; }
-        // The pixels when an earlier drawing has decoded them already, else nullptr.
-        const TBitmap* Decoded() const { return m_decoded ? &*m_decoded : nullptr; }
 
         // Bytes held elsewhere (a mapped file) may have changed since the header was read:
         // rows of another size would not fit the picture.
@@ -399,23 +410,19 @@ namespace {
         TSharedBytes m_bytes;
         int m_width;
         int m_height;
-        mutable std::optional<TBitmap> m_decoded;
     };
 
-    // A JPEG image's rows straight from the decompressor, or from the pixels an earlier drawing
-    // kept. A JPEG is opaque, so its rows are what drawing it on white gives.
+    // A JPEG image's rows straight from the decompressor. A JPEG is opaque, so its rows are what
+    // drawing it on white gives.
     class TJpegRowReader final : public TRowReader {
     public:
         explicit TJpegRowReader(const TJpegGraphic& graphic)
-            : m_decoded(graphic.Decoded())
+            : m_decoder(graphic.Bytes())
             , m_width(graphic.Width())
             , m_height(graphic.Height())
         {
-            if (!m_decoded) {
-                m_decoder.emplace(graphic.Bytes());
-                graphic.CheckSameSize(m_decoder->Width(), m_decoder->Height());
-                m_decoder->Start();
-            }
+            graphic.CheckSameSize(m_decoder.Width(), m_decoder.Height());
+            m_decoder.Start();
         }
         int Width() const override { return m_width; }
         int Height() const override { return m_height; }
@@ -423,17 +430,12 @@ namespace {
         {
             if (m_next >= m_height)
                 throw EError(TCode::JpegNoMoreRows);
-            if (m_decoded)
-                std::memcpy(
-                    bgr, m_decoded->ScanLine(m_next), static_cast<std::size_t>(m_width) * 3);
-            else
-                m_decoder->ReadRow(bgr);
+            m_decoder.ReadRow(bgr);
             ++m_next;
         }
 
     private:
-        const TBitmap* m_decoded;
-        std::optional<TJpegDecoder> m_decoder;
+        TJpegDecoder m_decoder;
         int m_width;
         int m_height;
         int m_next = 0;

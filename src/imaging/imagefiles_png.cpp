@@ -6,6 +6,8 @@
 #include <array>
 #include <csetjmp>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include <png.h>
@@ -26,11 +28,12 @@ namespace {
             | (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
     }
 
-    // The bytes of all IDAT chunks present in the file (a cut chunk counts what is there).
-    std::uint64_t ImageDataBytes(std::span<const std::uint8_t> bytes)
+    // The bytes of all IDAT chunks present in the file from the chunk at offset from on (a cut
+    // chunk counts what is there).
+    std::uint64_t ImageDataBytes(std::span<const std::uint8_t> bytes, std::uint64_t from = 8)
     {
         std::uint64_t total = 0;
-        for (std::uint64_t at = 8; at + 8 <= bytes.size();) {
+        for (std::uint64_t at = from; at + 8 <= bytes.size();) {
             const std::uint64_t length = BigEndian32(bytes.data() + at);
             if (std::memcmp(bytes.data() + at + 4, "IDAT", 4) == 0)
                 total += std::min<std::uint64_t>(length, bytes.size() - at - 8);
@@ -244,130 +247,113 @@ namespace {
         return 0;
     }
 
-    class TPngGraphic final : public TGraphic {
-    public:
-        TPngRaster m_raster;
-        std::vector<TChunk> m_chunks;
-        std::vector<TRgb> m_palette;
-        std::vector<std::uint8_t> m_alpha;
-        bool m_hasKey = false;
-        std::uint16_t m_key[3] = { 0, 0, 0 }; // grey in [0]; red, green, blue otherwise
+    // One row of a non-interlaced image, as png_read_image would give it.
+    int PngReadOneRow(TPngDecode* d, png_bytep row)
+    {
+        if (setjmp(png_jmpbuf(d->png)))
+            return 1;
+        png_read_row(d->png, row, nullptr);
+        return 0;
+    }
 
-        TGraphicKind Kind() const override { return TGraphicKind::Png; }
-        TColourDescription Colours() const override;
-        int Width() const override { return static_cast<int>(m_raster.width); }
-        int Height() const override { return static_cast<int>(m_raster.height); }
-        TBytes EncodeSelf() const override { return WritePng(m_raster, m_chunks); }
+    int PngReadEnd(TPngDecode* d)
+    {
+        if (setjmp(png_jmpbuf(d->png)))
+            return 1;
+        png_read_end(d->png, nullptr);
+        return 0;
+    }
 
-        void DrawOnto(TBitmap& target) const override
-        {
-            const int w = std::min(Width(), target.Width());
-            const int h = std::min(Height(), target.Height());
-            const int depth = m_raster.bitDepth;
-            const int channels = Channels(m_raster.colorType);
-            const unsigned maxValue = (1u << depth) - 1;
-            for (int y = 0; y < h; ++y) {
-                const std::uint8_t* row = m_raster.rows.data() + m_raster.rowBytes * y;
-                auto sample = [&](int x, int c) -> unsigned {
-                    const std::size_t i = static_cast<std::size_t>(x) * channels + c;
-                    if (depth == 8)
-                        return row[i];
-                    if (depth == 16)
-                        return (row[2 * i] << 8) | row[2 * i + 1];
-                    const std::size_t bit = i * depth;
-                    return (row[bit / 8] >> (8 - depth - bit % 8)) & maxValue;
-                };
-                // Samples of every depth scaled to 8 bits; 16 bits keep their high byte.
-                auto eight = [&](unsigned v) -> std::uint8_t {
-                    if (depth == 16)
-                        return static_cast<std::uint8_t>(v >> 8);
-                    return static_cast<std::uint8_t>(v * 255 / maxValue);
-                };
-                for (int x = 0; x < w; ++x) {
-                    std::uint8_t r = 0, g = 0, b = 0;
-                    int alpha = 255;
-                    switch (m_raster.colorType) {
-                    case 0: {
-                        const unsigned v = sample(x, 0);
-                        if (m_hasKey && v == m_key[0])
-                            alpha = 0;
-                        r = g = b = eight(v);
-                        break;
-                    }
-                    case 2: {
-                        const unsigned vr = sample(x, 0), vg = sample(x, 1), vb = sample(x, 2);
-                        if (m_hasKey && vr == m_key[0] && vg == m_key[1] && vb == m_key[2])
-                            alpha = 0;
-                        r = eight(vr);
-                        g = eight(vg);
-                        b = eight(vb);
-                        break;
-                    }
-                    case 3: {
-                        // An index beyond the palette is drawn black, never read past the table.
-                        const unsigned index = sample(x, 0);
-                        if (index < m_palette.size()) {
-                            r = m_palette[index].r;
-                            g = m_palette[index].g;
-                            b = m_palette[index].b;
-                        }
-                        if (index < m_alpha.size())
-                            alpha = m_alpha[index];
-                        break;
-                    }
-                    case 4:
-                        r = g = b = eight(sample(x, 0));
-                        alpha = eight(sample(x, 1));
-                        break;
-                    default:
-                        r = eight(sample(x, 0));
-                        g = eight(sample(x, 1));
-                        b = eight(sample(x, 2));
-                        alpha = eight(sample(x, 3));
-                        break;
-                    }
-                    if (alpha > 0)
-                        BlendPixel(PixelAt(target, x, y), r, g, b, alpha);
-                }
-            }
-        }
+    // What the header says, kept by the graphic; the rows are decoded from the file's bytes
+    // whenever they are needed.
+    struct TPngHeader {
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        int bitDepth = 8;
+        int colorType = 2;
+        bool interlaced = false;
+        std::size_t rowBytes = 0;
+        std::vector<TRgb> palette;
+        std::vector<std::uint8_t> alpha;
+        bool hasKey = false;
+        std::uint16_t key[3] = { 0, 0, 0 }; // grey in [0]; red, green, blue otherwise
     };
 
+    // One pass of libpng over a file's bytes: the header on construction, then either every
+    // row at once or the rows one after another from the top.
     class TPngReader {
     public:
-        TPngReader()
+        // letGo, when set, hears how far row-by-row reading has gone through the bytes.
+        // imageDataBytes: the bytes of all IDAT chunks when they are known, so that a large
+        // file is not walked through (and so brought into memory) once more before decoding.
+        explicit TPngReader(std::span<const std::uint8_t> bytes,
+            const std::function<void(std::size_t)>* letGo = nullptr,
+            std::optional<std::uint64_t> imageDataBytes = std::nullopt)
+            : m_letGo(letGo && *letGo ? letGo : nullptr)
         {
             std::memset(&m_state, 0, sizeof m_state);
             m_state.png
                 = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_state, PngError, PngWarning);
             if (m_state.png)
                 m_state.info = png_create_info_struct(m_state.png);
-            if (!m_state.png || !m_state.info)
+            if (!m_state.png || !m_state.info) {
+                png_destroy_read_struct(&m_state.png, &m_state.info, nullptr);
                 throw EError(TCode::PngLibpngInit);
+            }
+            m_state.data = bytes.data();
+            m_state.size = bytes.size();
+            try {
+                if (PngReadHeader(&m_state) == 1)
+                    Fail();
+                CheckImageSize(m_state.width, m_state.height, "PNG");
+                // Deflate expands data at most 1032 times: image data too short for the rows
+                // the header declares is refused before the rows take their memory.
+                const std::uint64_t compressed
+                    = imageDataBytes ? *imageDataBytes : ImageDataBytes(bytes);
+                const std::uint64_t packed
+                    = (static_cast<std::uint64_t>(m_state.width) * m_state.bitDepth + 7) / 8
+                    * m_state.height;
+                if (packed > (compressed + 1) * 1032)
+                    throw EError(TCode::PngDataTooShort, {},
+                        { std::to_string(compressed), std::to_string(m_state.width),
+                            std::to_string(m_state.height) });
+            } catch (...) {
+                png_destroy_read_struct(&m_state.png, &m_state.info, nullptr);
+                throw;
+            }
         }
         ~TPngReader() { png_destroy_read_struct(&m_state.png, &m_state.info, nullptr); }
         TPngReader(const TPngReader&) = delete;
         TPngReader& operator=(const TPngReader&) = delete;
 
-        std::unique_ptr<TPngGraphic> Read(std::span<const std::uint8_t> bytes)
+        TPngHeader Header() const
         {
-            m_state.data = bytes.data();
-            m_state.size = bytes.size();
-            if (PngReadHeader(&m_state) == 1)
-                Fail();
-            CheckImageSize(m_state.width, m_state.height, "PNG");
-            // Deflate expands data at most 1032 times: image data too short for the rows the
-            // header declares is refused before the rows take their memory.
-            const std::uint64_t compressed = ImageDataBytes(bytes);
-            const std::uint64_t packed
-                = (static_cast<std::uint64_t>(m_state.width) * m_state.bitDepth + 7) / 8
-                * m_state.height;
-            if (packed > (compressed + 1) * 1032)
-                throw EError(TCode::PngDataTooShort, {},
-                    { std::to_string(compressed), std::to_string(m_state.width),
-                        std::to_string(m_state.height) });
-            auto graphic = std::make_unique<TPngGraphic>();
-            TPngRaster& raster = graphic->m_raster;
+            TPngHeader header;
+            header.width = m_state.width;
+            header.height = m_state.height;
+            header.bitDepth = m_state.bitDepth;
+            header.colorType = m_state.colorType;
+            header.interlaced = m_state.interlace != PNG_INTERLACE_NONE;
+            header.rowBytes = m_state.rowBytes;
+            for (int k = 0; k < m_state.paletteSize; ++k)
+                header.palette.push_back(TRgb {
+                    m_state.palette[k].blue, m_state.palette[k].green, m_state.palette[k].red });
+            header.alpha.assign(m_state.alpha, m_state.alpha + m_state.alphaSize);
+            header.hasKey = m_state.hasKey != 0;
+            if (m_state.colorType == PNG_COLOR_TYPE_GRAY) {
+                header.key[0] = m_state.key.gray;
+            } else {
+                header.key[0] = m_state.key.red;
+                header.key[1] = m_state.key.green;
+                header.key[2] = m_state.key.blue;
+            }
+            return header;
+        }
+
+        // Every row, in the image's own colour type and bit depth.
+        TPngRaster ReadAll()
+        {
+            TPngRaster raster;
             raster.width = m_state.width;
             raster.height = m_state.height;
             raster.bitDepth = m_state.bitDepth;
@@ -380,52 +366,228 @@ namespace {
             m_state.rows = rows.data();
             if (PngReadRows(&m_state) != 0)
                 Fail();
-            for (int k = 0; k < m_state.paletteSize; ++k)
-                graphic->m_palette.push_back(TRgb {
-                    m_state.palette[k].blue, m_state.palette[k].green, m_state.palette[k].red });
-            graphic->m_alpha.assign(m_state.alpha, m_state.alpha + m_state.alphaSize);
-            graphic->m_hasKey = m_state.hasKey != 0;
-            if (m_state.colorType == PNG_COLOR_TYPE_GRAY) {
-                graphic->m_key[0] = m_state.key.gray;
-            } else {
-                graphic->m_key[0] = m_state.key.red;
-                graphic->m_key[1] = m_state.key.green;
-                graphic->m_key[2] = m_state.key.blue;
+            return raster;
+        }
+
+        // The next row of a non-interlaced image (rowBytes bytes); after the last one the rest
+        // of the file is read as a whole decode reads it, so its errors arrive the same way.
+        void ReadRow(std::uint8_t* row)
+        {
+            if (PngReadOneRow(&m_state, row) != 0)
+                Fail();
+            if (++m_rowsRead == m_state.height && PngReadEnd(&m_state) != 0)
+                Fail();
+            // libpng copies what it reads into its own buffers: the bytes before the read
+            // position are not read again in this pass. Told every megabyte, with some room.
+            constexpr std::size_t kStep = std::size_t { 1 } << 20;
+            if (m_letGo && m_state.pos >= m_toldAt + kStep) {
+                m_toldAt = m_state.pos;
+                (*m_letGo)(m_state.pos - kStep / 16);
             }
-            return graphic;
         }
 
     private:
         [[noreturn]] void Fail() { throw EError(TCode::PngLibrary, {}, { m_state.message }); }
 
         TPngDecode m_state;
+        std::uint32_t m_rowsRead = 0;
+        const std::function<void(std::size_t)>* m_letGo;
+        std::size_t m_toldAt = 0;
+    };
+
+    class TPngGraphic final : public TGraphic {
+    public:
+        TPngGraphic(TSharedBytes bytes, TPngHeader header, std::uint64_t imageDataBytes)
+            : m_bytes(std::move(bytes))
+            , m_header(std::move(header))
+            , m_imageDataBytes(imageDataBytes)
+        {
+        }
+
+        std::vector<TChunk> m_chunks;
+
+        TGraphicKind Kind() const override { return TGraphicKind::Png; }
+        TColourDescription Colours() const override;
+        int Width() const override { return static_cast<int>(m_header.width); }
+        int Height() const override { return static_cast<int>(m_header.height); }
+        TBytes EncodeSelf() const override
+        {
+            TPngReader reader(m_bytes.view, nullptr, m_imageDataBytes);
+            return WritePng(reader.ReadAll(), m_chunks);
+        }
+
+        // Non-interlaced rows are drawn as they are decoded; only an interlaced image, whose
+        // passes each cover the whole picture, is decoded whole first.
+        void DrawOnto(TBitmap& target) const override
+        {
+            const int h = std::min(Height(), target.Height());
+            const int pixelBytes = target.BitsPerPixel() / 8;
+            TPngReader reader(m_bytes.view, &m_bytes.letGo, m_imageDataBytes);
+            if (m_header.interlaced) {
+                const TPngRaster raster = reader.ReadAll();
+                for (int y = 0; y < h; ++y)
+                    DrawRow(raster.rows.data() + raster.rowBytes * static_cast<std::size_t>(y),
+                        target.ScanLine(y), std::min(Width(), target.Width()), pixelBytes);
+                return;
+            }
+            std::vector<std::uint8_t> row(m_header.rowBytes);
+            for (int y = 0; y < Height(); ++y) {
+                reader.ReadRow(row.data());
+                if (y < h)
+                    DrawRow(row.data(), target.ScanLine(y), std::min(Width(), target.Width()),
+                        pixelBytes);
+            }
+        }
+
+        const TSharedBytes& Bytes() const { return m_bytes; }
+        const TPngHeader& Header() const { return m_header; }
+
+        // The first w pixels of one row in the file's colour type and depth drawn onto a row of
+        // pixelBytes-byte pixels: opaque ones copied, partial alpha blended over what is there,
+        // transparent ones (alpha 0, the colour key) left as they are.
+        void DrawRow(const std::uint8_t* row, std::uint8_t* target, int w, int pixelBytes) const
+        {
+            const int depth = m_header.bitDepth;
+            const int channels = Channels(m_header.colorType);
+            const unsigned maxValue = (1u << depth) - 1;
+            auto sample = [&](int x, int c) -> unsigned {
+                const std::size_t i = static_cast<std::size_t>(x) * channels + c;
+                if (depth == 8)
+                    return row[i];
+                if (depth == 16)
+                    return (row[2 * i] << 8) | row[2 * i + 1];
+                const std::size_t bit = i * depth;
+                return (row[bit / 8] >> (8 - depth - bit % 8)) & maxValue;
+            };
+            // Samples of every depth scaled to 8 bits; 16 bits keep their high byte.
+            auto eight = [&](unsigned v) -> std::uint8_t {
+                if (depth == 16)
+                    return static_cast<std::uint8_t>(v >> 8);
+                return static_cast<std::uint8_t>(v * 255 / maxValue);
+            };
+            const std::vector<TRgb>& palette = m_header.palette;
+            const std::vector<std::uint8_t>& alphas = m_header.alpha;
+            const bool hasKey = m_header.hasKey;
+            const std::uint16_t* key = m_header.key;
+            // The photos' own layouts without the general sample arithmetic, pixel for pixel
+            // what it gives: 8-bit samples stay as they are.
+            if (depth == 8 && !hasKey && (m_header.colorType == 2 || m_header.colorType == 6)) {
+                const int step = m_header.colorType == 2 ? 3 : 4;
+                for (int x = 0; x < w; ++x, row += step, target += pixelBytes) {
+                    const int alpha = step == 3 ? 255 : row[3];
+                    if (alpha > 0)
+                        BlendPixel(target, row[0], row[1], row[2], alpha);
+                }
+                return;
+            }
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t r = 0, g = 0, b = 0;
+                int alpha = 255;
+                switch (m_header.colorType) {
+                case 0: {
+                    const unsigned v = sample(x, 0);
+                    if (hasKey && v == key[0])
+                        alpha = 0;
+                    r = g = b = eight(v);
+                    break;
+                }
+                case 2: {
+                    const unsigned vr = sample(x, 0), vg = sample(x, 1), vb = sample(x, 2);
+                    if (hasKey && vr == key[0] && vg == key[1] && vb == key[2])
+                        alpha = 0;
+                    r = eight(vr);
+                    g = eight(vg);
+                    b = eight(vb);
+                    break;
+                }
+                case 3: {
+                    // An index beyond the palette is drawn black, never read past the table.
+                    const unsigned index = sample(x, 0);
+                    if (index < palette.size()) {
+                        r = palette[index].r;
+                        g = palette[index].g;
+                        b = palette[index].b;
+                    }
+                    if (index < alphas.size())
+                        alpha = alphas[index];
+                    break;
+                }
+                case 4:
+                    r = g = b = eight(sample(x, 0));
+                    alpha = eight(sample(x, 1));
+                    break;
+                default:
+                    r = eight(sample(x, 0));
+                    g = eight(sample(x, 1));
+                    b = eight(sample(x, 2));
+                    alpha = eight(sample(x, 3));
+                    break;
+                }
+                if (alpha > 0)
+                    BlendPixel(target + static_cast<std::size_t>(x) * pixelBytes, r, g, b, alpha);
+            }
+        }
+
+        std::uint64_t ImageDataSize() const { return m_imageDataBytes; }
+
+    private:
+        TSharedBytes m_bytes;
+        TPngHeader m_header;
+        std::uint64_t m_imageDataBytes;
+    };
+
+    // A non-interlaced PNG's rows drawn on white as libpng decodes them: the rows of drawing the
+    // whole image on white, without the whole image.
+    class TPngRowReader final : public TRowReader {
+    public:
+        explicit TPngRowReader(const TPngGraphic& graphic)
+            : m_graphic(graphic)
+            , m_reader(graphic.Bytes().view, &graphic.Bytes().letGo, graphic.ImageDataSize())
+            , m_row(graphic.Header().rowBytes)
+        {
+            const TPngHeader header = m_reader.Header();
+            // Bytes held elsewhere (a mapped file) may have changed since they were loaded.
+            if (header.width != graphic.Header().width || header.height != graphic.Header().height
+                || header.rowBytes != graphic.Header().rowBytes)
+                throw EError(TCode::PngTruncated);
+        }
+        int Width() const override { return m_graphic.Width(); }
+        int Height() const override { return m_graphic.Height(); }
+        void ReadRow(std::uint8_t* bgr) override
+        {
+            if (m_next >= m_graphic.Height())
+                throw EError(TCode::JpegNoMoreRows);
+            m_reader.ReadRow(m_row.data());
+            ++m_next;
+            std::memset(bgr, 255, static_cast<std::size_t>(m_graphic.Width()) * 3);
+            m_graphic.DrawRow(m_row.data(), bgr, m_graphic.Width(), 3);
+        }
+
+    private:
+        const TPngGraphic& m_graphic;
+        TPngReader m_reader;
+        std::vector<std::uint8_t> m_row;
+        int m_next = 0;
     };
 
     // Every chunk of a decoded file but IHDR, IDAT and IEND, in order, marked by its side of
-    // the image data. libpng has already checked lengths and CRCs of everything up to IEND.
-    std::vector<TChunk> CollectChunks(std::span<const std::uint8_t> bytes)
+    // the image data, from the offsets of the chunks before IEND that are not IDAT and the
+    // offset of the first IDAT. libpng has already checked lengths and CRCs of everything up to
+    // IEND.
+    std::vector<TChunk> CollectChunks(std::span<const std::uint8_t> bytes,
+        const std::vector<std::size_t>& others, std::size_t firstImageData)
     {
         std::vector<TChunk> chunks;
-        bool seenImageData = false;
-        std::size_t pos = 8;
-        while (bytes.size() - pos >= 12) {
+        for (const std::size_t pos : others) {
             const std::uint32_t length = BigEndian32(bytes.data() + pos);
-            if (length > bytes.size() - pos - 12)
-                break;
             TChunk chunk;
             std::memcpy(chunk.type.data(), bytes.data() + pos + 4, 4);
-            const std::string type(chunk.type.data(), 4);
-            if (type == "IEND")
-                break;
-            if (type == "IDAT") {
-                seenImageData = true;
-            } else if (type != "IHDR") {
-                chunk.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8 + length));
-                chunk.afterImageData = seenImageData;
-                chunks.push_back(std::move(chunk));
-            }
-            pos += 12 + static_cast<std::size_t>(length);
+            if (std::string(chunk.type.data(), 4) == "IHDR")
+                continue;
+            chunk.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8),
+                bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8 + length));
+            chunk.afterImageData = pos > firstImageData;
+            chunks.push_back(std::move(chunk));
         }
         return chunks;
     }
@@ -497,24 +659,71 @@ namespace {
 
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes)
 {
+    return ReadPng(TSharedBytes::Own(TBytes(bytes.begin(), bytes.end())));
+}
+
+std::unique_ptr<TGraphic> ReadPng(TSharedBytes shared)
+{
+    const std::span<const std::uint8_t> bytes = shared.view;
     if (bytes.size() < 8 || std::memcmp(bytes.data(), PngSignature, 8) != 0)
         throw EError(TCode::PngNotPng);
     // Every chunk must lie within the bytes present before libpng sees it: libpng reserves a
     // chunk's declared length before reading it, so a few bytes could otherwise claim gigabytes.
+    // The walk notes what the picture keeps, so that the file is walked through only once: each
+    // chunk header read maps the pages around it, and a large file's pages are let go as the
+    // walk passes them.
+    constexpr std::size_t kLetGoStep = std::size_t { 1 } << 20;
+    std::uint64_t imageDataBytes = 0;
+    std::vector<std::size_t> others;
+    std::size_t firstImageData = bytes.size();
+    std::size_t toldAt = 0;
+    std::size_t end = 8;
     for (std::size_t pos = 8;;) {
         if (bytes.size() - pos < 12)
             throw EError(TCode::PngTruncated);
         const std::uint32_t length = BigEndian32(bytes.data() + pos);
         if (length > 0x7FFFFFFFu || length > bytes.size() - pos - 12)
             throw EError(TCode::PngTruncated);
-        if (std::memcmp(bytes.data() + pos + 4, "IEND", 4) == 0)
+        if (std::memcmp(bytes.data() + pos + 4, "IEND", 4) == 0) {
+            end = pos;
             break;
+        }
+        if (std::memcmp(bytes.data() + pos + 4, "IDAT", 4) == 0) {
+            imageDataBytes += length;
+            firstImageData = std::min(firstImageData, pos);
+        } else {
+            others.push_back(pos);
+        }
         pos += 12 + static_cast<std::size_t>(length);
+        if (shared.letGo && pos >= toldAt + kLetGoStep) {
+            toldAt = pos;
+            shared.letGo(pos - kLetGoStep / 16);
+        }
     }
-    TPngReader reader;
-    std::unique_ptr<TPngGraphic> graphic = reader.Read(bytes);
-    graphic->m_chunks = CollectChunks(bytes);
+    // Image data after IEND counts as well (the limit below is about what deflate can give).
+    imageDataBytes += ImageDataBytes(bytes, end);
+    // Only the header is read now: the image data is decoded whenever the picture is drawn,
+    // written or resampled, straight from these bytes, so a photo is never held decoded whole.
+    TPngHeader header;
+    {
+        const TPngReader reader(bytes, nullptr, imageDataBytes);
+        header = reader.Header();
+    }
+    std::vector<TChunk> chunks = CollectChunks(bytes, others, firstImageData);
+    if (shared.letGo)
+        shared.letGo(bytes.size());
+    auto graphic
+        = std::make_unique<TPngGraphic>(std::move(shared), std::move(header), imageDataBytes);
+    graphic->m_chunks = std::move(chunks);
     return graphic;
+}
+
+std::unique_ptr<TRowReader> OpenPngRows(const TGraphic& graphic)
+{
+    const auto* png = dynamic_cast<const TPngGraphic*>(&graphic);
+    if (!png || png->Header().interlaced)
+        return nullptr;
+    return std::make_unique<TPngRowReader>(*png);
 }
 
 TBytes EncodePngBytes(const TBitmap& bitmap)

@@ -2,6 +2,8 @@
 #include "imaging/orientation.h"
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "imaging/imagefiles_internal.h"
 
@@ -141,6 +143,44 @@ void UprightSize(int orientation, int width, int height, int& uprightWidth, int&
     uprightHeight = SwapsSides(orientation) ? width : height;
 }
 
+void StoredPosition(int orientation, int width, int height, int x, int y, int& sx, int& sy)
+{
+    const int w = width;
+    const int h = height;
+    sx = x;
+    sy = y;
+    switch (orientation) {
+    case 2:
+        sx = w - 1 - x;
+        break;
+    case 3:
+        sx = w - 1 - x;
+        sy = h - 1 - y;
+        break;
+    case 4:
+        sy = h - 1 - y;
+        break;
+    case 5:
+        sx = y;
+        sy = x;
+        break;
+    case 6:
+        sx = y;
+        sy = h - 1 - x;
+        break;
+    case 7:
+        sx = w - 1 - y;
+        sy = h - 1 - x;
+        break;
+    case 8:
+        sx = w - 1 - y;
+        sy = x;
+        break;
+    default:
+        break;
+    }
+}
+
 TBitmap Upright(const TBitmap& source, int orientation)
 {
     TBitmap src = source;
@@ -154,39 +194,9 @@ TBitmap Upright(const TBitmap& source, int orientation)
     for (int y = 0; y < oh; ++y) {
         std::uint8_t* row = out.ScanLine(y);
         for (int x = 0; x < ow; ++x) {
-            // The source pixel that shows at (x, y) once the picture is upright.
-            int sx = x;
-            int sy = y;
-            switch (orientation) {
-            case 2:
-                sx = w - 1 - x;
-                break;
-            case 3:
-                sx = w - 1 - x;
-                sy = h - 1 - y;
-                break;
-            case 4:
-                sy = h - 1 - y;
-                break;
-            case 5:
-                sx = y;
-                sy = x;
-                break;
-            case 6:
-                sx = y;
-                sy = h - 1 - x;
-                break;
-            case 7:
-                sx = w - 1 - y;
-                sy = h - 1 - x;
-                break;
-            case 8:
-                sx = w - 1 - y;
-                sy = x;
-                break;
-            default:
-                break;
-            }
+            int sx = 0;
+            int sy = 0;
+            StoredPosition(orientation, w, h, x, y, sx, sy);
             std::memcpy(row + 3 * x, src.ScanLine(sy) + 3 * sx, 3);
         }
     }
@@ -197,10 +207,39 @@ void TurnUpright(TPicture& picture, int orientation)
 {
     if (orientation < 2 || orientation > 8 || picture.Empty())
         return;
-    TBitmap drawn(picture.Width(), picture.Height(), 24);
-    drawn.Fill({ 255, 255, 255 });
-    picture.DrawOnto(drawn);
-    picture.Assign(Upright(drawn, orientation));
+    std::unique_ptr<TRowReader> rows = OpenRowReader(picture);
+    if (!rows) {
+        TBitmap drawn(picture.Width(), picture.Height(), 24);
+        drawn.Fill({ 255, 255, 255 });
+        picture.DrawOnto(drawn);
+        picture.Assign(Upright(drawn, orientation));
+        return;
+    }
+    // Stored row sy lands on an upright column (5 to 8) or row (2 to 4); each pixel once.
+    const int w = rows->Width();
+    const int h = rows->Height();
+    int ow = 0;
+    int oh = 0;
+    UprightSize(orientation, w, h, ow, oh);
+    TBitmap out(ow, oh, 24);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 3);
+    const bool transposed = orientation >= 5;
+    for (int sy = 0; sy < h; ++sy) {
+        rows->ReadRow(row.data());
+        for (int sx = 0; sx < w; ++sx) {
+            // The inverse of StoredPosition: where stored pixel (sx, sy) shows.
+            int x = transposed ? sy : sx;
+            int y = transposed ? sx : sy;
+            if (orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7)
+                x = ow - 1 - x;
+            if (orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8)
+                y = oh - 1 - y;
+            std::memcpy(out.ScanLine(y) + 3 * static_cast<std::size_t>(x),
+                row.data() + 3 * static_cast<std::size_t>(sx), 3);
+        }
+    }
+    rows.reset(); // it reads the picture's bytes, which the assignment replaces
+    picture.Assign(std::move(out));
 }
 
 } // namespace parvula::imaging

@@ -22,11 +22,16 @@ int PictureOrientation(const TPicture& picture);
 // The picture's width and height as a viewer shows them under the orientation.
 void UprightSize(int orientation, int width, int height, int& uprightWidth, int& uprightHeight);
 
+// The stored pixel (sx, sy) of a width x height picture that shows at (x, y) once it is turned
+// upright by the orientation.
+void StoredPosition(int orientation, int width, int height, int x, int y, int& sx, int& sy);
+
 // The bitmap turned and mirrored so that it shows as a viewer shows its source (orientation 2
 // to 8); a new 24-bit bitmap. Orientation 1 and unknown values give an unchanged copy.
 TBitmap Upright(const TBitmap& source, int orientation);
 // Replaces the picture by its upright view drawn on white (a 24-bit bitmap) when the
-// orientation is 2 to 8; otherwise leaves it exactly as it is.
+// orientation is 2 to 8; otherwise leaves it exactly as it is. A picture whose rows stream (a
+// JPEG) is turned row by row as it decodes, so only the upright bitmap is held.
 void TurnUpright(TPicture& picture, int orientation);
 
 } // namespace parvula::imaging

@@ -303,6 +303,12 @@ namespace {
     // decoder slower.
     constexpr int kCatchUpRows = 16;
 
+    // A turned picture's first pass reads a whole window of decoded rows for each line it
+    // makes. Lines are made after every 64 rows, several at once, a stretch of bytes at a time,
+    // so that the window's stretch stays in the cache for all of them.
+    constexpr int kTurnedCatchUpRows = 64;
+    constexpr int kTurnedStretchBytes = 2048;
+
     // The horizontal pass's result for the vector loops: destination width, and as many rows
     // as the vertical pass still needs while the horizontal one goes on (a ring of a power of
     // two rows), or every source row when that is not fewer.
@@ -342,20 +348,94 @@ namespace {
     };
 
     struct TPlanKey {
-        int dw, sw, dh, sh;
+        int dw, sw, dh, sh; // sw and sh as stored, dw and dh upright
         TFilterFunc filter;
         float support;
         TSimdLevel level;
+        int orientation; // 1 to 8
         friend bool operator==(const TPlanKey&, const TPlanKey&) = default;
     };
 
+    // What an orientation does to the stored picture. Upright row y of a turned (5 to 8)
+    // picture is stored column y (or sw - 1 - y with storedColumnsReversed), read downwards
+    // through the stored rows (upwards with storedRowsReversed). For 2 to 4 the stored rows
+    // are the upright ones, mirrored and in reverse order as the flags say.
+    struct TTurn {
+        bool transposed;
+        bool mirrored; // 2, 3: each row reversed
+        bool flipped; // 3, 4: the rows in reverse order
+        bool storedRowsReversed; // 6, 7
+        bool storedColumnsReversed; // 7, 8
+    };
+
+    TTurn TurnOf(int orientation)
+    {
+        const int o = orientation;
+        return TTurn { o >= 5 && o <= 8, o == 2 || o == 3, o == 3 || o == 4, o == 6 || o == 7,
+            o == 7 || o == 8 };
+    }
+
+    // The lists of a line read backwards: the list of position p is that of length - 1 - p of
+    // the line as it was, every index counted from the other end. Each list keeps the order of
+    // its entries, so every sum adds the same values in the same order as before.
+    TWeightLists Mirrored(TWeightLists lists, int length)
+    {
+        std::reverse(lists.begin(), lists.end());
+        for (TWeightList& list : lists)
+            for (TWeight& entry : list)
+                entry.index = length - 1 - entry.index;
+        return lists;
+    }
+
+    // The plan of a turned picture (5 to 8): the upright picture's horizontal pass runs down
+    // the stored columns (rowLists, one list per upright destination column, over the stored
+    // rows, read from a ring of decoded rows), then its vertical pass along the rows that first
+    // pass gives (columnLists, one list per destination row, over the stored columns).
+    std::shared_ptr<const TPassPlan> MakeTurnedPlan(const TPlanKey& key)
+    {
+        const TTurn turn = TurnOf(key.orientation);
+        auto plan = std::make_shared<TPassPlan>();
+        TWeightLists across = BuildWeightLists(
+            key.dw, key.sh, ResampleScale(key.dw, key.sh), key.filter, key.support);
+        TWeightLists down = BuildWeightLists(
+            key.dh, key.sw, ResampleScale(key.dh, key.sw), key.filter, key.support);
+        plan->rowLists
+            = turn.storedRowsReversed ? Mirrored(std::move(across), key.sh) : std::move(across);
+        plan->columnLists
+            = turn.storedColumnsReversed ? Mirrored(std::move(down), key.sw) : std::move(down);
+        TFlatWeights& rows = plan->rows.emplace(plan->rowLists);
+        plan->workRows = WorkRows(rows, key.sh, kTurnedCatchUpRows);
+        if (plan->workRows < key.sh)
+            for (int& index : rows.index)
+                index &= plan->workRows - 1;
+        plan->rowLists = {};
+        if (key.level == TSimdLevel::Scalar)
+            return plan;
+        TFlatWeights& columns = plan->columns.emplace(plan->columnLists);
+        const int group = key.level == TSimdLevel::Avx512 ? 2 : 1;
+        plan->ring = key.level == TSimdLevel::Sse2 ? key.sw : RingColumns(columns, key.sw, group);
+        if (key.level != TSimdLevel::Sse2)
+            columns.PlaceInRing(plan->ring);
+        plan->columnLists = {};
+        return plan;
+    }
+
     std::shared_ptr<const TPassPlan> MakePlan(const TPlanKey& key)
     {
+        const TTurn turn = TurnOf(key.orientation);
+        if (turn.transposed)
+            return MakeTurnedPlan(key);
         auto plan = std::make_shared<TPassPlan>();
         plan->columnLists = BuildWeightLists(
             key.dw, key.sw, ResampleScale(key.dw, key.sw), key.filter, key.support);
         plan->rowLists = BuildWeightLists(
             key.dh, key.sh, ResampleScale(key.dh, key.sh), key.filter, key.support);
+        // Mirrored lists still run from left to right (and from the top), so the passes read
+        // the stored rows as they come; the result is mirrored back once it is small.
+        if (turn.mirrored)
+            plan->columnLists = Mirrored(std::move(plan->columnLists), key.sw);
+        if (turn.flipped)
+            plan->rowLists = Mirrored(std::move(plan->rowLists), key.sh);
         if (key.level == TSimdLevel::Scalar)
             return plan;
         TFlatWeights& columns = plan->columns.emplace(plan->columnLists);
@@ -407,9 +487,11 @@ namespace {
     // before the first pixel is done. fetch(y, count) gives pointers to count consecutive
     // source rows from row y on, each 3 * sw bytes; rows are asked for once each, from the top.
     // The vector loops compute each destination row as soon as its work rows exist.
+    // An orientation of 2 to 4 leaves dest mirrored and flipped as the stored picture is; the
+    // caller turns the small result.
     template <typename TPrepare, typename TFetch>
     void ResamplePasses(int sw, int sh, TPrepare prepare, TFetch fetch, TBitmap& dest,
-        TFilterFunc filter, float support, TSimdLevel level)
+        TFilterFunc filter, float support, TSimdLevel level, int orientation = 1)
     {
         const int dw = dest.Width();
         const int dh = dest.Height();
@@ -417,7 +499,7 @@ namespace {
         // only a ring of work rows: the levels stay comparable at every size. Refused before
         // any table is made, so none is kept for such a size.
         CheckImageSize(dw, sh, "Bitmap");
-        const auto plan = PlanFor(TPlanKey { dw, sw, dh, sh, filter, support, level });
+        const auto plan = PlanFor(TPlanKey { dw, sw, dh, sh, filter, support, level, orientation });
         const TWeightLists& columnLists = plan->columnLists;
         const TWeightLists& rowLists = plan->rowLists;
         if (level == TSimdLevel::Scalar) {
@@ -575,11 +657,154 @@ void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support)
         dest, filter, support, ActiveSimdLevel());
 }
 
-void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float support)
+namespace {
+
+    // Turns a result of the passes for orientations 2 to 4 into the upright one: only moves
+    // finished pixels, so the bytes stay those of the upright picture's passes.
+    void TurnResult(TBitmap& dest, const TTurn& turn)
+    {
+        const int dw = dest.Width();
+        const int dh = dest.Height();
+        if (turn.mirrored)
+            for (int y = 0; y < dh; ++y) {
+                std::uint8_t* row = dest.ScanLine(y);
+                for (int a = 0, b = dw - 1; a < b; ++a, --b)
+                    std::swap_ranges(row + 3 * a, row + 3 * a + 3, row + 3 * b);
+            }
+        if (turn.flipped)
+            for (int a = 0, b = dh - 1; a < b; ++a, --b)
+                std::swap_ranges(dest.ScanLine(a), dest.ScanLine(a) + 3 * dw, dest.ScanLine(b));
+    }
+
+    // Orientations 5 to 8: the upright picture's rows are the stored columns. Its horizontal
+    // pass becomes a pass down the stored columns, computed as the decoded rows arrive into a
+    // ring; it gives one line per destination column, as long as a stored row. Its vertical
+    // pass then runs along those lines, and each of its results is a destination column.
+    void ResampleTurned(TRowReader& source, TBitmap& dest, TFilterFunc filter, float support,
+        int orientation, TSimdLevel level)
+    {
+        const int sw = source.Width();
+        const int sh = source.Height();
+        const int dw = dest.Width();
+        const int dh = dest.Height();
+        // The lines of the first pass are what the upright picture's intermediate image holds.
+        CheckImageSize(dw, sw, "Bitmap");
+        const TTurn turn = TurnOf(orientation);
+        const auto plan = PlanFor(TPlanKey { dw, sw, dh, sh, filter, support, level, orientation });
+        const TFlatWeights& down = *plan->rows;
+        const int ringRows = plan->workRows;
+        const std::size_t rowBytes = static_cast<std::size_t>(sw) * 3;
+        std::vector<std::uint8_t> ring(rowBytes * static_cast<std::size_t>(ringRows));
+        TBitmap lines(sw, dw, 24);
+        dest.ConvertTo24();
+        if (dw == 0 || dh == 0)
+            return;
+
+        const auto bytes = static_cast<int>(rowBytes);
+        const auto stride = static_cast<std::ptrdiff_t>(rowBytes);
+        int next = 0; // the first line not yet computed
+        for (int y = 0; y < sh;) {
+            const int count = std::min(kTurnedCatchUpRows, sh - y);
+            for (int r = 0; r < count; ++r)
+                source.ReadRow(
+                    ring.data() + rowBytes * static_cast<std::size_t>((y + r) % ringRows));
+            y += count;
+            int last = next; // the lines that can be made now: next .. last - 1
+            while (last < dw && down.highest[static_cast<std::size_t>(last)] < y) {
+                assert(
+                    ringRows == sh || down.lowest[static_cast<std::size_t>(last)] >= y - ringRows);
+                ++last;
+            }
+            for (int b = 0; b < bytes; b += kTurnedStretchBytes) {
+                const int stretch = std::min(kTurnedStretchBytes, bytes - b);
+                const std::uint8_t* in = ring.data() + b;
+                for (int p = next; p < last; ++p) {
+                    std::uint8_t* out = lines.ScanLine(p) + b;
+#if PARVULA_SIMD_X86
+                    if (level == TSimdLevel::Avx512)
+                        VerticalRowAvx512(in, stride, down, p, out, stretch);
+                    else if (level == TSimdLevel::Avx2)
+                        VerticalRowAvx2(in, stride, down, p, out, stretch);
+                    else if (level == TSimdLevel::Sse2)
+                        VerticalRowSse2(in, stride, down, p, out, stretch);
+                    else
+#endif
+                        VerticalBytesScalar(in, stride, down, p, out, 0, stretch);
+                }
+            }
+            next = last;
+        }
+        ring = {};
+
+        // Line p is destination column p (dw - 1 - p when the stored rows run upwards); result q
+        // of a line is destination row q (dh - 1 - q when the stored columns run leftwards).
+        const int blockRows = HorizontalBlockRows(level);
+        std::vector<std::uint8_t> results(
+            static_cast<std::size_t>(dh) * 3 * static_cast<std::size_t>(blockRows));
+        std::vector<std::uint8_t*> outs(static_cast<std::size_t>(blockRows));
+        std::vector<const std::uint8_t*> in(static_cast<std::size_t>(blockRows));
+        for (int r = 0; r < blockRows; ++r)
+            outs[static_cast<std::size_t>(r)]
+                = results.data() + static_cast<std::size_t>(dh) * 3 * static_cast<std::size_t>(r);
+        std::vector<float> floatStore;
+        std::vector<double> doubleStore;
+        float* floats = nullptr;
+        double* doubles = nullptr;
+        if (level == TSimdLevel::Sse2) {
+            doubleStore.resize(static_cast<std::size_t>(plan->ring) * 3 * 8 + 16);
+            doubles = doubleStore.data();
+            while (reinterpret_cast<std::uintptr_t>(doubles) % 64 != 0)
+                ++doubles;
+        } else if (level != TSimdLevel::Scalar) {
+            floatStore.resize(static_cast<std::size_t>(plan->ring) * 3 * 16 + 16);
+            floats = floatStore.data();
+            while (reinterpret_cast<std::uintptr_t>(floats) % 64 != 0)
+                ++floats;
+        }
+        const auto destStride = static_cast<std::ptrdiff_t>(dest.Stride());
+        for (int p = 0; p < dw; p += blockRows) {
+            const int count = std::min(blockRows, dw - p);
+            for (int r = 0; r < count; ++r)
+                in[static_cast<std::size_t>(r)] = lines.ScanLine(p + r);
+#if PARVULA_SIMD_X86
+            if (level == TSimdLevel::Avx512)
+                HorizontalBlockAvx512(
+                    in.data(), count, sw, *plan->columns, plan->ring, outs.data(), floats);
+            else if (level == TSimdLevel::Avx2)
+                HorizontalBlockAvx2(
+                    in.data(), count, sw, *plan->columns, plan->ring, outs.data(), floats);
+            else if (level == TSimdLevel::Sse2)
+                HorizontalBlockSse2(in.data(), count, sw, *plan->columns, outs.data(), doubles);
+            else
+#endif
+                ApplyWeightLists(in[0], 3, plan->columnLists, outs[0], 3);
+            for (int r = 0; r < count; ++r) {
+                const int x = turn.storedRowsReversed ? dw - 1 - (p + r) : p + r;
+                const std::uint8_t* result = outs[static_cast<std::size_t>(r)];
+                std::uint8_t* column = dest.ScanLine(0) + 3 * static_cast<std::ptrdiff_t>(x);
+                for (int q = 0; q < dh; ++q) {
+                    const int y = turn.storedColumnsReversed ? dh - 1 - q : q;
+                    std::memcpy(column + y * destStride, result + 3 * q, 3);
+                }
+            }
+        }
+    }
+
+} // namespace
+
+void ResampleRows(
+    TRowReader& source, TBitmap& dest, TFilterFunc filter, float support, int orientation)
 {
     const int sw = source.Width();
     const int sh = source.Height();
     CheckResampleSource(sw, sh, filter);
+    if (orientation < 1 || orientation > 8)
+        orientation = 1;
+    const TTurn turn = TurnOf(orientation);
+    if (turn.transposed) {
+        ResampleTurned(source, dest, filter, support, orientation, ActiveSimdLevel());
+        return;
+    }
 
     // Rows are decoded 64 at a time (a whole number of every level's blocks): going back and
     // forth between the decoder and the horizontal pass less often leaves more of each one's
@@ -605,7 +830,8 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
             }
             return rows.data() + first;
         },
-        dest, filter, support, level);
+        dest, filter, support, level, orientation);
+    TurnResult(dest, turn);
 }
 
 } // namespace parvula::imaging

@@ -92,10 +92,30 @@ TSimdLevel SetSimdLevel(TSimdLevel level);
 
 // Scales the rows of an opaque picture, read once from top to bottom, into the whole of dest
 // without holding the whole source: each row goes straight into the horizontal pass. Gives the
-// bytes of Resample on the bitmap those rows make up. Destination rows are written as soon as
-// their source rows are in, so a reader that fails part way leaves dest partly written
-// (everything that can fail before that leaves it untouched).
-void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float support);
+// bytes of Resample on the bitmap those rows make up, turned upright first by the EXIF
+// orientation (2 to 8; dest has the upright size): the upright picture's passes in their order,
+// only laid out along the stored rows, so the bytes are those of Resample(Upright(...)).
+// Destination pixels are written as soon as their source rows are in, so a reader that fails
+// part way leaves dest partly written (everything that can fail before that leaves it
+// untouched).
+void ResampleRows(
+    TRowReader& source, TBitmap& dest, TFilterFunc filter, float support, int orientation = 1);
+
+// The rows of a 24-bit bitmap, for the whole-picture path of a turned picture.
+class TBitmapRowReader final : public TRowReader {
+public:
+    explicit TBitmapRowReader(const TBitmap& bitmap)
+        : m_bitmap(bitmap)
+    {
+    }
+    int Width() const override { return m_bitmap.Width(); }
+    int Height() const override { return m_bitmap.Height(); }
+    void ReadRow(std::uint8_t* bgr) override;
+
+private:
+    const TBitmap& m_bitmap;
+    int m_next = 0;
+};
 
 // Scales source into the whole of dest (dest's size is the target size). Throws EImageError
 // "Source bitmap too small" before touching anything when the source has no pixels. Both
@@ -103,8 +123,9 @@ void ResampleRows(TRowReader& source, TBitmap& dest, TFilterFunc filter, float s
 void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support);
 
 // Nearest-neighbour stretching of a 24-bit source into the whole of a 24-bit dest: every
-// destination pixel is a copy of the source pixel under its centre.
-void StretchNearest(const TBitmap& source, TBitmap& dest);
+// destination pixel is a copy of the source pixel under its centre. With an EXIF orientation of
+// 2 to 8 the source is taken as turned upright (dest has the upright size), without turning it.
+void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation = 1);
 
 struct TFitSize {
     int width;
@@ -128,6 +149,10 @@ struct TFitOptions {
     bool keepAspect = true;
     TFitDirection direction = TFitDirection::BothWays;
     TFilter filter = TFilter::None; // None: nearest-neighbour stretching
+    // The EXIF orientation the picture is turned upright by (2 to 8) before it is fitted; the
+    // box then applies to the upright view, and the picture ends up upright even when the box
+    // leaves its size as it is. 1 (and any other value): as stored.
+    int orientation = 1;
 };
 
 // The target size of FitToBox, or nullopt when the picture is to be left as it is (nothing to
@@ -138,7 +163,9 @@ std::optional<TFitSize> FitTargetSize(
 
 // Fits the picture into the box: replaces it by a 24-bit bitmap of the target size, drawn on
 // white and scaled with the filter's kernel or by nearest neighbour. When there is nothing to do
-// the picture is left exactly as it was.
+// the picture is left exactly as it was (or, with an orientation, only turned upright). Pictures
+// whose rows stream are never held whole; the others hold one full-size bitmap besides their
+// own graphic.
 void FitToBox(TPicture& picture, const TFitOptions& options);
 
 } // namespace parvula::imaging

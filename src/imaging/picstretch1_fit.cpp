@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/imagefiles_internal.h"
+#include "imaging/orientation.h"
+
 namespace parvula::imaging {
 
 namespace {
@@ -100,7 +103,15 @@ std::optional<TFitSize> FitTargetSize(
     return TFitSize { std::max(w, 1), std::max(h, 1) };
 }
 
-void StretchNearest(const TBitmap& source, TBitmap& dest)
+void TBitmapRowReader::ReadRow(std::uint8_t* bgr)
+{
+    if (m_next >= m_bitmap.Height())
+        throw EError(TCode::JpegNoMoreRows);
+    const std::uint8_t* row = m_bitmap.ScanLine(m_next++);
+    std::copy(row, row + 3 * static_cast<std::size_t>(m_bitmap.Width()), bgr);
+}
+
+void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation)
 {
     const int sw = source.Width();
     const int sh = source.Height();
@@ -112,52 +123,97 @@ void StretchNearest(const TBitmap& source, TBitmap& dest)
         throw EError(TCode::SourceBitmapTooSmall);
     if (source.BitsPerPixel() != 24 || dest.BitsPerPixel() != 24)
         throw EError(TCode::StretchDepth);
-    // Destination pixel i takes source pixel floor((2i + 1) * S / (2 * D)), the one under its
+    int uw = 0;
+    int uh = 0;
+    UprightSize(orientation, sw, sh, uw, uh);
+    // Destination pixel i takes upright pixel floor((2i + 1) * S / (2 * D)), the one under its
     // centre: whole rows and columns are dropped or repeated evenly and symmetrically, and the
     // index is always below S. 64-bit integers: no rounding question and no overflow.
     std::vector<int> columns(static_cast<std::size_t>(dw));
     for (int x = 0; x < dw; ++x)
-        columns[static_cast<std::size_t>(x)] = static_cast<int>((2LL * x + 1) * sw / (2LL * dw));
+        columns[static_cast<std::size_t>(x)] = static_cast<int>((2LL * x + 1) * uw / (2LL * dw));
+    if (orientation < 2 || orientation > 8) {
+        for (int y = 0; y < dh; ++y) {
+            const int sy = static_cast<int>((2LL * y + 1) * sh / (2LL * dh));
+            const std::uint8_t* in = source.ScanLine(sy);
+            std::uint8_t* out = dest.ScanLine(y);
+            for (int x = 0; x < dw; ++x, out += 3)
+                std::memcpy(out, in + 3 * columns[static_cast<std::size_t>(x)], 3);
+        }
+        return;
+    }
     for (int y = 0; y < dh; ++y) {
-        const int sy = static_cast<int>((2LL * y + 1) * sh / (2LL * dh));
-        const std::uint8_t* in = source.ScanLine(sy);
+        const int uy = static_cast<int>((2LL * y + 1) * uh / (2LL * dh));
         std::uint8_t* out = dest.ScanLine(y);
-        for (int x = 0; x < dw; ++x, out += 3)
-            std::memcpy(out, in + 3 * columns[static_cast<std::size_t>(x)], 3);
+        for (int x = 0; x < dw; ++x, out += 3) {
+            int sx = 0;
+            int sy = 0;
+            StoredPosition(orientation, sw, sh, columns[static_cast<std::size_t>(x)], uy, sx, sy);
+            std::memcpy(out, source.ScanLine(sy) + 3 * static_cast<std::size_t>(sx), 3);
+        }
     }
 }
 
+namespace {
+
+    // The picture drawn on white into a new 24-bit bitmap: from its rows where they stream (a
+    // JPEG; a PNG, drawn on white as it decodes), so that no decoded copy is kept beside it.
+    TBitmap DrawnOnWhite(const TPicture& picture)
+    {
+        TBitmap source(picture.Width(), picture.Height(), 24);
+        if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
+            for (int y = 0; y < source.Height(); ++y)
+                rows->ReadRow(source.ScanLine(y));
+            return source;
+        }
+        // Transparent and partly transparent parts end up on white; a GIF shows its first frame.
+        source.Fill(TRgb { 255, 255, 255 });
+        picture.DrawOnto(source);
+        return source;
+    }
+
+} // namespace
+
 void FitToBox(TPicture& picture, const TFitOptions& options)
 {
-    const std::optional<TFitSize> size = FitTargetSize(picture.Width(), picture.Height(), options);
-    if (!size)
+    const int orientation
+        = options.orientation >= 2 && options.orientation <= 8 ? options.orientation : 1;
+    int uprightWidth = 0;
+    int uprightHeight = 0;
+    UprightSize(orientation, picture.Width(), picture.Height(), uprightWidth, uprightHeight);
+    const std::optional<TFitSize> size = FitTargetSize(uprightWidth, uprightHeight, options);
+    if (!size) {
+        TurnUpright(picture, orientation);
         return;
+    }
     const bool kernel = options.filter != TFilter::None;
 
-    // A JPEG is opaque: its decoded rows go straight into the horizontal pass, so the whole
-    // picture is never held.
+    // Rows that stream (a JPEG's; a PNG's, drawn on white row by row) go straight into the
+    // horizontal pass, so the whole picture is never held, turned or not.
     if (kernel) {
         TBitmap target(size->width, size->height, 24);
         if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
             const TKernelEntry& entry = KernelOf(options.filter);
-            ResampleRows(*rows, target, entry.filter, entry.support);
+            ResampleRows(*rows, target, entry.filter, entry.support, orientation);
             rows.reset(); // it reads the picture's bytes, which the assignment replaces
             picture.Assign(std::move(target));
             return;
         }
     }
 
-    // Transparent and partly transparent parts end up on white; a GIF shows its first frame.
-    TBitmap source(picture.Width(), picture.Height(), 24);
-    source.Fill(TRgb { 255, 255, 255 });
-    picture.DrawOnto(source);
-
+    // A 24-bit bitmap without its transparency mark draws as itself: it is read where it is.
+    // Anything else is drawn on white once, into the only full-size bitmap of this path.
+    std::optional<TBitmap> drawn;
+    const TBitmap* own = picture.Bitmap();
+    if (!own || own->BitsPerPixel() != 24 || own->Transparent())
+        own = &drawn.emplace(DrawnOnWhite(picture));
     TBitmap target(size->width, size->height, 24);
     if (kernel) {
         const TKernelEntry& entry = KernelOf(options.filter);
-        Resample(source, target, entry.filter, entry.support);
+        TBitmapRowReader rows(*own);
+        ResampleRows(rows, target, entry.filter, entry.support, orientation);
     } else {
-        StretchNearest(source, target);
+        StretchNearest(*own, target, orientation);
     }
     // Replaced only now: a failure above leaves the picture's earlier graphic in place.
     picture.Assign(std::move(target));

@@ -83,6 +83,10 @@ void VerticalRowSse2(const std::uint8_t* work, std::ptrdiff_t workStride,
     const TFlatWeights& weights, int k, std::uint8_t* out, int bytes);
 void VerticalRowAvx2(const std::uint8_t* work, std::ptrdiff_t workStride,
     const TFlatWeights& weights, int k, std::uint8_t* out, int bytes);
+// AVX-512: sixteen bytes to a register (the first pass of a turned picture, whose lines are a
+// whole stored row wide).
+void VerticalRowAvx512(const std::uint8_t* work, std::ptrdiff_t workStride,
+    const TFlatWeights& weights, int k, std::uint8_t* out, int bytes);
 // The plain loop for bytes from .. to - 1 of that row (the vector loops' leftovers).
 void VerticalBytesScalar(const std::uint8_t* work, std::ptrdiff_t workStride,
     const TFlatWeights& weights, int k, std::uint8_t* out, int from, int to);

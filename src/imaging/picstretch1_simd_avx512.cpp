@@ -295,6 +295,88 @@ PARVULA_TARGET_AVX512 void HorizontalBlockAvx512(const std::uint8_t* const* rows
     }
 }
 
+namespace {
+
+    PARVULA_TARGET_AVX512 PARVULA_INLINE __m512 LoadSixteenBytes(const std::uint8_t* p)
+    {
+        return _mm512_cvtepi32_ps(
+            _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+    }
+
+    // Sixteen float sums plus a row's sixteen bytes times the weight, in double lanes and
+    // rounded back to float: the plain loop (the product is exact in double, the fused add
+    // rounds the double sum once).
+    PARVULA_TARGET_AVX512 PARVULA_INLINE __m512 AddSixteenInDouble(
+        __m512 sum, const std::uint8_t* src, __m512d w)
+    {
+        const __m512i ints
+            = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+        const __m512d low = _mm512_fmadd_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(ints)), w,
+            _mm512_cvtps_pd(_mm512_castps512_ps256(sum)));
+        const __m512d high = _mm512_fmadd_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(ints, 1)),
+            w, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(sum), 1))));
+        return _mm512_insertf32x8(
+            _mm512_castps256_ps512(_mm512_cvtpd_ps(low)), _mm512_cvtpd_ps(high), 1);
+    }
+
+    // 16 * NV bytes of a line, as the AVX2 loop computes 8 * NV of them.
+    template <int NV>
+    PARVULA_TARGET_AVX512 PARVULA_APART void VerticalBytes512(const std::uint8_t* work,
+        std::ptrdiff_t workStride, const int* index, const float* weightFloat, const double* weight,
+        const float* fusedAbove, int entries, std::uint8_t* out)
+    {
+        const __m512 magnitudeMask = _mm512_castsi512_ps(_mm512_set1_epi32(0x7FFFFFFF));
+        __m512 sum[NV];
+        for (int v = 0; v < NV; ++v)
+            sum[v] = _mm512_setzero_ps();
+        for (int e = 0; e < entries; ++e) {
+            const std::uint8_t* src = work + index[e] * workStride;
+            if (fusedAbove[e] != 0.0f) {
+                __m512 smallest = _mm512_and_ps(sum[0], magnitudeMask);
+                for (int v = 1; v < NV; ++v)
+                    smallest = _mm512_min_ps(smallest, _mm512_and_ps(sum[v], magnitudeMask));
+                if (_mm512_cmp_ps_mask(smallest, _mm512_set1_ps(fusedAbove[e]), _CMP_GE_OQ)
+                    != 0xFFFF) {
+                    const __m512d w = _mm512_set1_pd(weight[e]);
+                    for (int v = 0; v < NV; ++v)
+                        sum[v] = AddSixteenInDouble(sum[v], src + 16 * v, w);
+                    continue;
+                }
+            }
+            const __m512 w = _mm512_set1_ps(weightFloat[e]);
+            for (int v = 0; v < NV; ++v)
+                sum[v] = _mm512_fmadd_ps(LoadSixteenBytes(src + 16 * v), w, sum[v]);
+        }
+        for (int v = 0; v < NV; ++v) {
+            // Clamped to 0 .. 255, then rounded to the nearest whole number, halfway to even.
+            const __m512 clamped
+                = _mm512_min_ps(_mm512_max_ps(sum[v], _mm512_setzero_ps()), _mm512_set1_ps(255.0f));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * v),
+                _mm512_cvtepi32_epi8(_mm512_cvtps_epi32(clamped)));
+        }
+    }
+
+} // namespace
+
+PARVULA_TARGET_AVX512 void VerticalRowAvx512(const std::uint8_t* work, std::ptrdiff_t workStride,
+    const TFlatWeights& weights, int k, std::uint8_t* out, int bytes)
+{
+    const int first = weights.start[static_cast<std::size_t>(k)];
+    const int entries = weights.start[static_cast<std::size_t>(k) + 1] - first;
+    const int* index = weights.index.data() + first;
+    const float* weightFloat = weights.weightFloat.data() + first;
+    const double* weight = weights.weight.data() + first;
+    const float* fusedAbove = weights.fusedAbove.data() + first;
+    int b = 0;
+    for (; b + 64 <= bytes; b += 64)
+        VerticalBytes512<4>(
+            work + b, workStride, index, weightFloat, weight, fusedAbove, entries, out + b);
+    for (; b + 16 <= bytes; b += 16)
+        VerticalBytes512<1>(
+            work + b, workStride, index, weightFloat, weight, fusedAbove, entries, out + b);
+    VerticalBytesScalar(work, workStride, weights, k, out, b, bytes);
+}
+
 } // namespace parvula::imaging
 
 #endif

@@ -1,6 +1,7 @@
 // Mapped files on POSIX, with a bus-error guard; elsewhere nothing is mapped and files are read.
 #include "platform/platform_mapping.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -217,6 +218,19 @@ TMappedFile::~TMappedFile()
     }
     if (state.file >= 0)
         ::close(state.file);
+#endif
+}
+
+void TMappedFile::LetGo(std::size_t offset) const
+{
+#ifdef Q_OS_WIN
+    (void)offset;
+#else
+    const auto begin = reinterpret_cast<std::uintptr_t>(m_data);
+    const std::uintptr_t end = (begin + std::min(offset, m_size)) & ~(g_pageSize - 1);
+    // Only a hint: a mapping of the file that was never written to is read again on demand.
+    if (end > begin)
+        madvise(const_cast<std::uint8_t*>(m_data), end - begin, MADV_DONTNEED);
 #endif
 }
 

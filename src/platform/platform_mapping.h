@@ -24,6 +24,11 @@ public:
 
     std::span<const std::uint8_t> Bytes() const { return { m_data, m_size }; }
 
+    // A reader is done, for now, with the bytes before offset: their whole pages leave the
+    // process's memory and are read from the file again should they be needed again. A decoder
+    // streaming a large file thereby holds only the part it is reading.
+    void LetGo(std::size_t offset) const;
+
     // True once a page could not be read because the file shrank or the device failed (those
     // pages read as zeros instead of ending the process), or once the file is not as it was
     // when mapped: whatever was made from the bytes must then be thrown away.

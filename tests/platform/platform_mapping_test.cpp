@@ -79,6 +79,24 @@ TEST_F(MappedFileTest, GivesTheFilesBytes)
     EXPECT_FALSE(mapped->Damaged());
 }
 
+// Pages let go are read from the file again: the bytes stay the file's, before, at and past the
+// offset (inside a page and at the end), and however often.
+TEST_F(MappedFileTest, PagesLetGoReadAsTheFileAgain)
+{
+    const auto bytes = NoiseBytes(40 * 4096 + 77);
+    WriteFile(Path("a.bin"), bytes);
+    const auto mapped = TMappedFile::Open(Path("a.bin"), 1 << 20);
+    ASSERT_TRUE(mapped);
+    for (const std::size_t offset : { std::size_t { 0 }, std::size_t { 5000 },
+             17 * std::size_t { 4096 }, bytes.size(), bytes.size() + 9999 }) {
+        mapped->LetGo(offset);
+        EXPECT_TRUE(
+            std::equal(bytes.begin(), bytes.end(), mapped->Bytes().begin(), mapped->Bytes().end()))
+            << offset;
+    }
+    EXPECT_FALSE(mapped->Damaged());
+}
+
 // Each of these is left to the ordinary read, which reports the reason in its own words.
 TEST_F(MappedFileTest, LeavesToTheReadWhatItCannotMap)
 {
