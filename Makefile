@@ -6,8 +6,9 @@ PACKAGES   := build-essential cmake ninja-build qt6-base-dev libjpeg-dev libpng-
               zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb openbox x11-utils
 # HEIC/HEIF, AVIF, WebP and TIFF; colour profiles; metadata.
 PACKAGES   += libheif-dev libavif-dev libwebp-dev libtiff-dev liblcms2-dev libexiv2-dev
-# The tests compare against the libraries' own tools and use Debian's colour profiles.
-PACKAGES   += libheif-examples libavif-bin webp libtiff-tools colord-data
+# The tests compare against the libraries' own tools and use Debian's colour profiles (RGB from
+# colord, CMYK from ghostscript's common files).
+PACKAGES   += libheif-examples libavif-bin webp libtiff-tools colord-data libgs-common
 # For `make package` and its checks: dpkg-shlibdeps, the desktop's and AppStream's validators, man.
 PACKAGES   += dpkg-dev desktop-file-utils appstream man-db groff-base
 PREFIX     ?= /usr/local

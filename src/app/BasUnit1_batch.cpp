@@ -289,6 +289,8 @@ namespace {
         std::vector<std::uint8_t>& bytes)
     {
         const TBatchSettings& settings = job.settings;
+        if (settings.coloursAsStored)
+            picture.KeepStoredColours();
         // Read before turning or fitting replaces the graphic by a bitmap that says nothing.
         const imaging::TColourDescription colours = settings.coloursAsStored
             ? imaging::TColourDescription {}

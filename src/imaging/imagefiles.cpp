@@ -66,6 +66,12 @@ void TPicture::SetTransparentMark(bool on)
         bitmap->SetTransparent(on);
 }
 
+void TPicture::KeepStoredColours()
+{
+    if (m_graphic)
+        m_graphic->KeepStoredColours();
+}
+
 void TPicture::DrawOnto(TBitmap& target) const
 {
     if (!m_graphic)

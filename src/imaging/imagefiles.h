@@ -43,6 +43,9 @@ public:
     void Assign(TBitmap bitmap);
     // Switches the transparency mark of a bitmap graphic; no effect on other kinds.
     void SetTransparentMark(bool on);
+    // From now on the graphic is decoded with its numbers as stored, without the profile its
+    // decoder would apply on the way (a CMYK JPEG's); no effect on other kinds.
+    void KeepStoredColours();
 
     // Draws the graphic at the top-left corner of a 24-bit bitmap by the drawing rules:
     // partial alpha blended over what lies beneath, transparent pixels left untouched.

@@ -57,6 +57,8 @@ public:
     virtual std::span<const std::uint8_t> StoredBytes() const { return {}; }
     // The colour description the file carries; readers of formats that have none keep this.
     virtual TColourDescription Colours() const { return {}; }
+    // Decoding without the profile a decoder applies itself (a CMYK JPEG's) from now on.
+    virtual void KeepStoredColours() { }
     // The EXIF orientation (1 to 8) a reader took from the file outside a JPEG's own segments;
     // 1 when the file records none or its library turns the picture itself.
     virtual int StoredOrientation() const { return 1; }

@@ -294,7 +294,7 @@ namespace {
     // profile is converted through it; without one, by the plain rule.
     class TJpegDecoder {
     public:
-        explicit TJpegDecoder(std::span<const std::uint8_t> bytes)
+        explicit TJpegDecoder(std::span<const std::uint8_t> bytes, bool throughProfile = true)
         {
             TJpegDecode& state = m_state.value;
             state.data = bytes.data();
@@ -302,7 +302,7 @@ namespace {
             if (JpegReadHeader(&state) != 0)
                 ThrowJpegError(state.error);
             CheckImageSize(state.width, state.height, "JPEG");
-            if (state.cmyk) {
+            if (state.cmyk && throughProfile) {
                 const TBytes icc = JpegIccProfile(bytes);
                 if (!icc.empty())
                     m_cmykProfile = CmykConversion(icc, state.adobeInverted != 0);
@@ -372,13 +372,18 @@ namespace {
             return TBytes(m_bytes.view.begin(), m_bytes.view.end());
         }
         std::span<const std::uint8_t> StoredBytes() const override { return m_bytes.view; }
-        TColourDescription Colours() const override { return JpegColours(m_bytes.view); }
+        TColourDescription Colours() const override
+        {
+            return m_storedColours ? TColourDescription {} : JpegColours(m_bytes.view);
+        }
+        void KeepStoredColours() override { m_storedColours = true; }
+        bool ThroughProfile() const { return !m_storedColours; }
 
         // Decoded row by row straight onto the target, every time: no decoded copy of a photo
         // is kept beside the bitmap it is drawn on.
         void DrawOnto(TBitmap& target) const override
         {
-            TJpegDecoder decoder(m_bytes.view);
+            TJpegDecoder decoder(m_bytes.view, ThroughProfile());
             CheckSameSize(decoder.Width(), decoder.Height());
             decoder.Start();
             std::vector<std::uint8_t> row(static_cast<std::size_t>(m_width) * 3);
@@ -410,6 +415,7 @@ namespace {
         TSharedBytes m_bytes;
         int m_width;
         int m_height;
+        bool m_storedColours = false;
     };
 
     // A JPEG image's rows straight from the decompressor. A JPEG is opaque, so its rows are what
@@ -417,7 +423,7 @@ namespace {
     class TJpegRowReader final : public TRowReader {
     public:
         explicit TJpegRowReader(const TJpegGraphic& graphic)
-            : m_decoder(graphic.Bytes())
+            : m_decoder(graphic.Bytes(), graphic.ThroughProfile())
             , m_width(graphic.Width())
             , m_height(graphic.Height())
         {

@@ -17,6 +17,7 @@
 
 #include "imaging/formats.h"
 #include "imaging/imaging_support.h"
+#include "imaging/picstretch1.h"
 
 using namespace parvula::imaging;
 using namespace parvula::imaging::test;
@@ -637,10 +638,30 @@ TEST(JpegColours, CmykPhotoIsDecodedThroughItsProfile)
     fit.maxWidth = width * 2;
     fit.filter = TFilter::Box;
     TPicture whole = LoadBytes(dir, "tagged3.jpg", CmykJpeg(width, patch, samples, icc));
-    (void)ToBitmap(whole); // decoded once: its rows then come from the kept pixels
+    TBitmap wholeDecoded = ToBitmap(whole);
     FitToBox(streamed, fit);
-    FitToBox(whole, fit);
-    EXPECT_TRUE(SamePixels(*streamed.Bitmap(), *whole.Bitmap()));
+    TBitmap wholeFitted(streamed.Bitmap()->Width(), streamed.Bitmap()->Height(), 24);
+    Resample(
+        wholeDecoded, wholeFitted, KernelOf(TFilter::Box).filter, KernelOf(TFilter::Box).support);
+    EXPECT_TRUE(SamePixels(*streamed.Bitmap(), wholeFitted));
+
+    // Colours as stored: the plain rule, streamed or whole, as if the file had no profile.
+    for (const bool stream : { true, false }) {
+        SCOPED_TRACE(stream ? "streamed" : "whole");
+        TPicture asStored = LoadBytes(
+            dir, stream ? "stored1.jpg" : "stored2.jpg", CmykJpeg(width, patch, samples, icc));
+        asStored.KeepStoredColours();
+        EXPECT_TRUE(PictureColours(asStored).Empty());
+        if (stream) {
+            TPicture plainStreamed
+                = LoadBytes(dir, "plain2.jpg", CmykJpeg(width, patch, samples, {}));
+            FitToBox(asStored, fit);
+            FitToBox(plainStreamed, fit);
+            EXPECT_TRUE(SamePixels(*asStored.Bitmap(), *plainStreamed.Bitmap()));
+        } else {
+            EXPECT_TRUE(SamePixels(ToBitmap(asStored), plainDecoded));
+        }
+    }
 }
 
 namespace {
