@@ -1,5 +1,6 @@
 // AVIF images through libavif: the primary image (a sequence's first frame) at 8 bits a sample,
-// turned and mirrored by its 'irot' and 'imir' properties; its ICC or coded colour description.
+// cropped, turned and mirrored by its 'clap', 'irot' and 'imir' properties; its ICC or coded
+// colour description.
 #include "imaging/imagefiles_internal.h"
 
 #include <cstring>
@@ -52,6 +53,14 @@ namespace {
             FailWith(result);
     }
 
+    struct TImage {
+        avifImage* image = nullptr;
+        ~TImage()
+        {
+            if (image)
+                avifImageDestroy(image);
+        }
+    };
     struct TDecoder {
         avifDecoder* decoder = avifDecoderCreate();
         ~TDecoder()
@@ -61,8 +70,8 @@ namespace {
         }
     };
 
-    // libavif leaves 'irot' and 'imir' to its caller; libheif applies them for a HEIC, so an
-    // AVIF shows the same way. The file says: first turn anticlockwise by angle x 90 degrees,
+    // libavif leaves 'clap', 'irot' and 'imir' to its caller; libheif applies them for a HEIC,
+    // so an AVIF shows the same way. The file says: first turn anticlockwise by angle x 90 degrees,
     // then mirror (mode 0 swaps top and bottom, 1 left and right).
     void CopyTransformed(const std::vector<std::uint8_t>& stored, int width, int height,
         int channels, int angle, int mirror, TPixelGraphic& out)
@@ -130,19 +139,38 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
         FailWith(parsed);
     }
     CheckPhotoSize(d->image->width, d->image->height, kFormat);
-    const int storedWidth = static_cast<int>(d->image->width);
-    const int storedHeight = static_cast<int>(d->image->height);
+    int storedWidth = static_cast<int>(d->image->width);
+    int storedHeight = static_cast<int>(d->image->height);
     Check(avifDecoderNextImage(d));
-    const avifImage* image = d->image;
     // A frame of another size than the file declared is not trusted with our rows.
-    if (static_cast<int>(image->width) != storedWidth
-        || static_cast<int>(image->height) != storedHeight)
+    if (static_cast<int>(d->image->width) != storedWidth
+        || static_cast<int>(d->image->height) != storedHeight)
         Fail(TCode::PhotoDamaged);
+    const avifImage* image = d->image;
+    // The clean aperture ('clap') first, as libheif crops a HEIC: a view of the decoded planes.
+    // A box libavif finds against the rules is passed over, and the whole picture shows.
+    TImage cropped;
+    avifCropRect crop { 0, 0, d->image->width, d->image->height };
+    if ((image->transformFlags & AVIF_TRANSFORM_CLAP)
+        && avifCropRectConvertCleanApertureBox(
+            &crop, &image->clap, image->width, image->height, image->yuvFormat, &d->diag)
+        && crop.width > 0 && crop.height > 0
+        && (crop.width != image->width || crop.height != image->height)) {
+        cropped.image = avifImageCreateEmpty();
+        if (!cropped.image)
+            Fail(TCode::PhotoNoMemory);
+        Check(avifImageSetViewRect(cropped.image, image, &crop));
+        image = cropped.image;
+        storedWidth = static_cast<int>(crop.width);
+        storedHeight = static_cast<int>(crop.height);
+    }
 
     const bool alpha = image->alphaPlane != nullptr;
     const int channels = alpha ? 4 : 3;
-    const int angle = (image->transformFlags & AVIF_TRANSFORM_IROT) ? image->irot.angle & 3 : 0;
-    const int mirror = (image->transformFlags & AVIF_TRANSFORM_IMIR) ? image->imir.mode & 1 : -1;
+    const avifImage* decoded = d->image; // the view carries no properties of the file's own
+    const int angle = (decoded->transformFlags & AVIF_TRANSFORM_IROT) ? decoded->irot.angle & 3 : 0;
+    const int mirror
+        = (decoded->transformFlags & AVIF_TRANSFORM_IMIR) ? decoded->imir.mode & 1 : -1;
     const bool turned = angle != 0 || mirror >= 0;
     const bool swapped = angle == 1 || angle == 3;
 
@@ -167,10 +195,10 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
         CopyTransformed(stored, storedWidth, storedHeight, channels, angle, mirror, *graphic);
 
     TColourDescription colours;
-    if (image->icc.data && image->icc.size > 0)
-        colours.icc.assign(image->icc.data, image->icc.data + image->icc.size);
-    colours.primaries = static_cast<int>(image->colorPrimaries);
-    colours.transfer = static_cast<int>(image->transferCharacteristics);
+    if (decoded->icc.data && decoded->icc.size > 0)
+        colours.icc.assign(decoded->icc.data, decoded->icc.data + decoded->icc.size);
+    colours.primaries = static_cast<int>(decoded->colorPrimaries);
+    colours.transfer = static_cast<int>(decoded->transferCharacteristics);
     graphic->SetColours(std::move(colours));
     return graphic;
 }

@@ -67,6 +67,33 @@ namespace {
         }
     }
 
+    // The clean aperture crops the picture before it is turned, as in a HEIC.
+    TEST(Avif, TheCleanApertureCropsFirst)
+    {
+        PARVULA_REQUIRE_TOOLS("avifenc", "avifdec");
+        TTempDir dir;
+        WriteBytes(dir / "source.png", PatternPng(40, 30, true));
+        ASSERT_TRUE(RunTool("avifenc -s 10 --yuv 444 " + Quoted(dir / "source.png") + " "
+            + Quoted(dir / "plain.avif")));
+        ASSERT_TRUE(RunTool(
+            "avifdec -d 8 " + Quoted(dir / "plain.avif") + " " + Quoted(dir / "stored.png")));
+        TPicture stored = Load(dir / "stored.png");
+        const TBitmap whole = ToBitmap(stored);
+        TBitmap crop(20, 10, 24);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 20; ++x)
+                std::memcpy(PixelAt(crop, x, y), whole.ScanLine(y + 12) + 3 * (x + 6), 3);
+        for (const auto& [options, orientation] :
+            { std::pair { "", 1 }, std::pair { "--irot 3", 6 } }) {
+            SCOPED_TRACE(options);
+            ASSERT_TRUE(RunTool(std::string("avifenc -s 10 --yuv 444 --crop 6,12,20,10 ") + options
+                + " " + Quoted(dir / "source.png") + " " + Quoted(dir / "c.avif")));
+            TPicture expected;
+            expected.Assign(Upright(crop, orientation));
+            EXPECT_TRUE(SameDrawing(Load(dir / "c.avif"), expected));
+        }
+    }
+
     TEST(Avif, TheColourDescriptionIsReported)
     {
         PARVULA_REQUIRE_TOOLS("avifenc");
