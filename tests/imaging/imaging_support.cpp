@@ -165,6 +165,28 @@ TBitmap NoiseBitmap(int width, int height, unsigned seed)
     return bitmap;
 }
 
+TBitmap RoughBitmap(int width, int height, unsigned seed)
+{
+    std::mt19937 random(seed);
+    TBitmap bitmap(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = bitmap.ScanLine(y);
+        for (int x = 0; x < 3 * width; ++x) {
+            const unsigned r = random();
+            row[x] = (r & 3) == 0 ? 0 : (r & 3) == 1 ? 255 : static_cast<std::uint8_t>(r >> 8);
+        }
+    }
+    return bitmap;
+}
+
+TBytes PixelBytes(const TBitmap& bitmap)
+{
+    TBytes bytes;
+    for (int y = 0; y < bitmap.Height(); ++y)
+        bytes.insert(bytes.end(), bitmap.ScanLine(y), bitmap.ScanLine(y) + 3 * bitmap.Width());
+    return bytes;
+}
+
 TBitmap SolidBitmap(int width, int height, TRgb colour)
 {
     TBitmap bitmap(width, height, 24);

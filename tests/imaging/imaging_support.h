@@ -62,7 +62,11 @@ TBytes Inflate(const TBytes& compressed);
 // A 24-bit bitmap with a deterministic pattern of many colours (seeded noise).
 TBitmap NoiseBitmap(int width, int height, unsigned seed);
 // A 24-bit bitmap of one colour.
+// Noise with hard black and white runs, so the wide kernels overshoot and get clamped.
+TBitmap RoughBitmap(int width, int height, unsigned seed);
 TBitmap SolidBitmap(int width, int height, TRgb colour);
+// The pixel bytes of a 24-bit bitmap, row after row without padding.
+TBytes PixelBytes(const TBitmap& bitmap);
 
 // Loads a file into a new picture.
 TPicture Load(const std::filesystem::path& path);

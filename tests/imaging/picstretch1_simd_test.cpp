@@ -17,30 +17,9 @@
 namespace parvula::imaging {
 namespace {
 
+    using test::PixelBytes;
+    using test::RoughBitmap;
     using test::TLevelGuard;
-
-    // Noise with hard black and white runs, so the wide kernels overshoot and get clamped.
-    TBitmap RoughBitmap(int w, int h, unsigned seed)
-    {
-        std::mt19937 random(seed);
-        TBitmap bitmap(w, h, 24);
-        for (int y = 0; y < h; ++y) {
-            std::uint8_t* row = bitmap.ScanLine(y);
-            for (int x = 0; x < 3 * w; ++x) {
-                const unsigned r = random();
-                row[x] = (r & 3) == 0 ? 0 : (r & 3) == 1 ? 255 : static_cast<std::uint8_t>(r >> 8);
-            }
-        }
-        return bitmap;
-    }
-
-    std::vector<std::uint8_t> Bytes(const TBitmap& bitmap)
-    {
-        std::vector<std::uint8_t> bytes;
-        for (int y = 0; y < bitmap.Height(); ++y)
-            bytes.insert(bytes.end(), bitmap.ScanLine(y), bitmap.ScanLine(y) + 3 * bitmap.Width());
-        return bytes;
-    }
 
     std::vector<std::uint8_t> ResampleAt(
         TSimdLevel level, const TBitmap& source, int dw, int dh, int filter)
@@ -50,7 +29,7 @@ namespace {
         TBitmap dest(dw, dh, 24);
         Resample(copy, dest, KernelTable[static_cast<std::size_t>(filter)].filter,
             KernelTable[static_cast<std::size_t>(filter)].support);
-        return Bytes(dest);
+        return PixelBytes(dest);
     }
 
     // Rows of a bitmap handed out one at a time, as a decoder would.
@@ -182,7 +161,7 @@ namespace {
         for (int x = 0; x < dw; ++x)
             ApplyWeightLists(work.ScanLine(0) + 3 * x, work.Stride(), rows,
                 dest.ScanLine(0) + 3 * x, dest.Stride());
-        return Bytes(dest);
+        return PixelBytes(dest);
     }
 
 } // namespace
@@ -248,7 +227,7 @@ TEST(SimdResampleTest, StreamedRowsGiveTheBitmapsBytesAtEveryLevel)
                 ResampleRows(rows, dest, KernelTable[static_cast<std::size_t>(filter)].filter,
                     KernelTable[static_cast<std::size_t>(filter)].support);
                 EXPECT_EQ(rows.RowsRead(), size.sh);
-                EXPECT_EQ(Bytes(dest), reference)
+                EXPECT_EQ(PixelBytes(dest), reference)
                     << "level " << static_cast<int>(level) << ", filter " << filter << ", "
                     << size.sw << "x" << size.sh << " -> " << size.dw << "x" << size.dh;
             }

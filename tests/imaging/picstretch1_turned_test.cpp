@@ -21,31 +21,10 @@
 namespace parvula::imaging {
 namespace {
 
+    using test::PixelBytes;
+    using test::RoughBitmap;
     using test::TBytes;
     using test::TLevelGuard;
-
-    // Noise with hard black and white runs, so the wide kernels overshoot and get clamped.
-    TBitmap RoughBitmap(int w, int h, unsigned seed)
-    {
-        std::mt19937 random(seed);
-        TBitmap bitmap(w, h, 24);
-        for (int y = 0; y < h; ++y) {
-            std::uint8_t* row = bitmap.ScanLine(y);
-            for (int x = 0; x < 3 * w; ++x) {
-                const unsigned r = random();
-                row[x] = (r & 3) == 0 ? 0 : (r & 3) == 1 ? 255 : static_cast<std::uint8_t>(r >> 8);
-            }
-        }
-        return bitmap;
-    }
-
-    std::vector<std::uint8_t> Bytes(const TBitmap& bitmap)
-    {
-        std::vector<std::uint8_t> bytes;
-        for (int y = 0; y < bitmap.Height(); ++y)
-            bytes.insert(bytes.end(), bitmap.ScanLine(y), bitmap.ScanLine(y) + 3 * bitmap.Width());
-        return bytes;
-    }
 
     // Hands out each row once, from the top, and counts them.
     class TCountedRows final : public TRowReader {
@@ -80,7 +59,7 @@ namespace {
         TBitmap dest(dw, dh, 24);
         const TKernelEntry& kernel = KernelTable[static_cast<std::size_t>(filter)];
         Resample(upright, dest, kernel.filter, kernel.support);
-        return Bytes(dest);
+        return PixelBytes(dest);
     }
 
     std::vector<TSimdLevel> Levels()
@@ -143,7 +122,7 @@ TEST(TurnedResampleTest, EveryOrientationStreamsToTheBytesOfTurningFirst)
                     TBitmap dest(size.dw, size.dh, 24);
                     ResampleRows(rows, dest, kernel.filter, kernel.support, orientation);
                     EXPECT_EQ(rows.RowsRead(), size.sh);
-                    EXPECT_EQ(Bytes(dest), reference)
+                    EXPECT_EQ(PixelBytes(dest), reference)
                         << "orientation " << orientation << ", level " << static_cast<int>(level)
                         << ", filter " << filter << ", " << size.sw << "x" << size.sh << " -> "
                         << size.dw << "x" << size.dh;
@@ -202,7 +181,7 @@ TEST(TurnedResampleTest, FitToBoxTurnsJpegsAsTurningTheDecodedPictureFirstWould)
                 orientation == 1 && c.box == 0 ? TGraphicKind::Jpeg : TGraphicKind::Bitmap);
             if (jpeg.Kind() != TGraphicKind::Bitmap)
                 continue;
-            EXPECT_EQ(Bytes(*jpeg.Bitmap()), Bytes(*whole.Bitmap()))
+            EXPECT_EQ(PixelBytes(*jpeg.Bitmap()), PixelBytes(*whole.Bitmap()))
                 << "orientation " << orientation << ", box " << c.box << ", filter "
                 << static_cast<int>(c.filter);
         }
@@ -235,7 +214,7 @@ TEST(TurnedResampleTest, BenchmarkTurnedPhotosStreamToTheBytesOfTurningFirst)
         options.orientation = orientation;
         FitToBox(photo, options);
         ASSERT_EQ(photo.Kind(), TGraphicKind::Bitmap);
-        EXPECT_EQ(Bytes(*photo.Bitmap()), Bytes(*whole.Bitmap()))
+        EXPECT_EQ(PixelBytes(*photo.Bitmap()), PixelBytes(*whole.Bitmap()))
             << photos[i] << ", orientation " << orientation;
     }
 }

@@ -23,16 +23,9 @@
 namespace parvula::imaging {
 namespace {
 
+    using test::PixelBytes;
     using test::TBytes;
     using test::TLevelGuard;
-
-    std::vector<std::uint8_t> Bytes(const TBitmap& bitmap)
-    {
-        std::vector<std::uint8_t> bytes;
-        for (int y = 0; y < bitmap.Height(); ++y)
-            bytes.insert(bytes.end(), bitmap.ScanLine(y), bitmap.ScanLine(y) + 3 * bitmap.Width());
-        return bytes;
-    }
 
     // libpng expanding everything to 8-bit blue, green, red, alpha by its own transformations
     // (palette and low depths expanded, the colour key turned into alpha, 16 bits cut to their
@@ -143,9 +136,9 @@ namespace {
             TBitmap streamed(rows->Width(), rows->Height(), 24);
             for (int y = 0; y < streamed.Height(); ++y)
                 rows->ReadRow(streamed.ScanLine(y));
-            EXPECT_EQ(Bytes(streamed), Bytes(reference)) << what << ": rows";
+            EXPECT_EQ(PixelBytes(streamed), PixelBytes(reference)) << what << ": rows";
         }
-        EXPECT_EQ(Bytes(test::ToBitmap(picture)), Bytes(reference)) << what << ": drawn";
+        EXPECT_EQ(PixelBytes(test::ToBitmap(picture)), PixelBytes(reference)) << what << ": drawn";
 
         const int side = std::max(picture.Width(), picture.Height());
         if (side < 3)
@@ -163,7 +156,7 @@ namespace {
             TPicture fitted = test::LoadBytes(dir, "q.png", file);
             FitToBox(fitted, options);
             ASSERT_EQ(fitted.Kind(), TGraphicKind::Bitmap) << what;
-            EXPECT_EQ(Bytes(*fitted.Bitmap()), Bytes(*whole.Bitmap()))
+            EXPECT_EQ(PixelBytes(*fitted.Bitmap()), PixelBytes(*whole.Bitmap()))
                 << what << ": fitted, filter " << static_cast<int>(filter);
         }
     }
@@ -293,7 +286,7 @@ TEST(PngStreamTest, BenchmarkPngPhotosStreamToTheWholePicturesBytes)
     TPicture photo = test::Load(photos.front());
     ASSERT_NE(OpenRowReader(photo), nullptr);
     FitToBox(photo, options);
-    EXPECT_EQ(Bytes(*photo.Bitmap()), Bytes(*whole.Bitmap())) << photos.front();
+    EXPECT_EQ(PixelBytes(*photo.Bitmap()), PixelBytes(*whole.Bitmap())) << photos.front();
 }
 
 TEST(PngStreamTest, DamagedImageDataFailsWithTheWholeDecodesTextAndKeepsThePicture)

@@ -20,17 +20,9 @@
 namespace parvula::imaging {
 namespace {
 
+    using test::PixelBytes;
     using test::TBytes;
-
     using test::TLevelGuard;
-
-    std::vector<std::uint8_t> Bytes(const TBitmap& bitmap)
-    {
-        std::vector<std::uint8_t> bytes;
-        for (int y = 0; y < bitmap.Height(); ++y)
-            bytes.insert(bytes.end(), bitmap.ScanLine(y), bitmap.ScanLine(y) + 3 * bitmap.Width());
-        return bytes;
-    }
 
     // Smooth areas, an edge and noise: what a photo has, in a few pixels.
     TBitmap PhotoLike(int w, int h, unsigned seed)
@@ -70,7 +62,7 @@ namespace {
         ASSERT_NE(jpeg.Bitmap(), nullptr) << what;
         ASSERT_EQ(jpeg.Width(), whole.Width()) << what;
         ASSERT_EQ(jpeg.Height(), whole.Height()) << what;
-        EXPECT_EQ(Bytes(*jpeg.Bitmap()), Bytes(*whole.Bitmap()))
+        EXPECT_EQ(PixelBytes(*jpeg.Bitmap()), PixelBytes(*whole.Bitmap()))
             << what << ", filter " << filter << ", box " << box << ", level "
             << static_cast<int>(level);
     }
@@ -155,7 +147,7 @@ TEST(StreamTest, AJpegDrawnBeforeStillStreamsToTheSameBytes)
     const test::TTempDir dir;
     TPicture jpeg = test::LoadBytes(dir, "d.jpg", JpegOf(PhotoLike(80, 60, 3), 85));
     const TBitmap drawn = test::ToBitmap(jpeg); // decodes the photo once already
-    EXPECT_EQ(Bytes(test::ToBitmap(jpeg)), Bytes(drawn)) << "drawn twice";
+    EXPECT_EQ(PixelBytes(test::ToBitmap(jpeg)), PixelBytes(drawn)) << "drawn twice";
     ExpectStreamedFitMatches(jpeg, 50, 6, "drawn first");
 }
 
@@ -184,7 +176,7 @@ TEST(StreamTest, DecodedRowsAreTheLibrarysColours)
         jpeg_destroy_decompress(&probe);
         if (cmyk)
             continue;
-        EXPECT_EQ(Bytes(test::ToBitmap(picture)), LibraryRows(bytes)) << path;
+        EXPECT_EQ(PixelBytes(test::ToBitmap(picture)), LibraryRows(bytes)) << path;
     }
 }
 
