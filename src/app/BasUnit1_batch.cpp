@@ -82,23 +82,23 @@ namespace {
     // converting every decoded pixel first would cost more than the whole job, and gives nearly
     // the same thumbnail (colours beyond sRGB are clipped once, after mixing, instead of pixel by
     // pixel; docs/performance.md). A picture the box left alone is converted whole, unless it is
-    // written as itself, profile included.
-    void ConvertColours(imaging::TPicture& picture, const imaging::TColourDescription& colours,
+    // written as itself, profile included. True when the numbers were converted.
+    bool ConvertColours(imaging::TPicture& picture, const imaging::TColourDescription& colours,
         const imaging::TFormat* output, int quality)
     {
         if (imaging::IsSrgb(colours))
-            return;
-        if (imaging::TBitmap* bitmap = picture.Bitmap()) {
-            imaging::ConvertToSrgb(*bitmap, colours);
-            return;
-        }
+            return false;
+        if (imaging::TBitmap* bitmap = picture.Bitmap())
+            return imaging::ConvertToSrgb(*bitmap, colours);
         if (WritesItself(picture, output, quality))
-            return;
+            return false;
         // The conversion the encoder would make, done here; a profile that cannot be used
         // leaves the picture untouched for the encoder.
         imaging::TBitmap drawn = imaging::ConvertToBitmap(picture);
-        if (imaging::ConvertToSrgb(drawn, colours))
-            picture.Assign(std::move(drawn));
+        if (!imaging::ConvertToSrgb(drawn, colours))
+            return false;
+        picture.Assign(std::move(drawn));
+        return true;
     }
 
     errors::EError NoFreeName(const TOutputName& name)
@@ -285,7 +285,8 @@ TBatchRun::TPrepared TBatchRun::Prepare(const QString& fileName)
 namespace {
 
     // Fits, tints and encodes a loaded picture as the job says.
-    void MakeThumbnail(const TBatchRun::TPrepared& job, imaging::TPicture& picture,
+    // True when the picture's numbers were converted to sRGB on the way.
+    bool MakeThumbnail(const TBatchRun::TPrepared& job, imaging::TPicture& picture,
         std::vector<std::uint8_t>& bytes)
     {
         const TBatchSettings& settings = job.settings;
@@ -305,7 +306,7 @@ namespace {
         if (!settings.upright
             || !WrittenUnchanged(picture, settings, job.out.format, job.tint, fit))
             imaging::FitToBox(picture, fit);
-        ConvertColours(
+        const bool converted = ConvertColours(
             picture, colours, job.tint ? nullptr : OutputFormat(job.out.format), settings.jpgQual);
         if (job.tint) {
             if (job.colourError)
@@ -330,12 +331,13 @@ namespace {
         if (!encoded)
             throw errors::EError(errors::TCode::NothingToWrite, job.fileName.toStdString());
         bytes = std::move(encoded->bytes);
+        return converted;
     }
 
     // The source's metadata into the encoded output, as the settings ask; source is the file's
     // bytes as the picture was made from them.
     void AddMetadata(const TBatchRun::TPrepared& job, std::span<const std::uint8_t> source,
-        std::vector<std::uint8_t>& bytes)
+        bool converted, std::vector<std::uint8_t>& bytes)
     {
         // The copy says "upright" unless the picture kept the orientation it was stored in: a
         // JPEG photo with "Upright" off, whose tag then still tells viewers how to turn it.
@@ -346,7 +348,7 @@ namespace {
         imaging::TMetadataOptions options;
         options.copy = job.settings.metadata;
         options.turnedUpright = !asStored;
-        options.convertedToSrgb = !job.settings.coloursAsStored;
+        options.convertedToSrgb = converted;
         bytes = imaging::WithMetadata(source, std::move(bytes), options, job.source);
     }
 
@@ -392,9 +394,9 @@ void TBatchRun::Produce(
                 const platform::TMappedFile* file = mapped.get();
                 imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes(),
                     [file](std::size_t offset) { file->LetGo(offset); });
-                MakeThumbnail(job, picture, bytes);
+                const bool converted = MakeThumbnail(job, picture, bytes);
                 if (job.settings.metadata != imaging::TMetadataCopy::None)
-                    AddMetadata(job, mapped->Bytes(), bytes);
+                    AddMetadata(job, mapped->Bytes(), converted, bytes);
                 letGo();
                 if (!mapped->Damaged())
                     return;
@@ -414,9 +416,9 @@ void TBatchRun::Produce(
         }
     }
     imaging::LoadFromFile(picture, job.source);
-    MakeThumbnail(job, picture, bytes);
+    const bool converted = MakeThumbnail(job, picture, bytes);
     if (job.settings.metadata != imaging::TMetadataCopy::None)
-        AddMetadata(job, SourceBytes(job.source), bytes);
+        AddMetadata(job, SourceBytes(job.source), converted, bytes);
 }
 
 namespace {

@@ -309,12 +309,7 @@ std::vector<std::uint8_t> WithMetadata(std::span<const std::uint8_t> source,
             EraseLocation(exif, xmp, iptc);
         if (exif.empty() && xmp.empty() && iptc.empty())
             return output;
-        // Converted only from a profile the source embeds; without one its numbers, and what
-        // its tags say of them, stay as they were.
-        const bool converted = options.convertedToSrgb
-            && (from->iccProfileDefined()
-                || exif.findKey(Exiv2::ExifKey("Exif.Image.InterColorProfile")) != exif.end());
-        FitToOutput(exif, xmp, width, height, options.turnedUpright, converted);
+        FitToOutput(exif, xmp, width, height, options.turnedUpright, options.convertedToSrgb);
         target->setExifData(exif);
         target->setXmpData(xmp);
         // Written without the room for editing in place that exiv2 leaves by default, some 2 KB

@@ -20,9 +20,10 @@ struct TMetadataOptions {
     TMetadataCopy copy = TMetadataCopy::None;
     // The picture was turned as its orientation says: the copy says orientation 1.
     bool turnedUpright = true;
-    // A picture with an embedded colour profile was converted to sRGB ("Colours as stored" off):
-    // the copy's colour space says sRGB, so no viewer reads the thumbnail as in the source's.
-    bool convertedToSrgb = true;
+    // The picture's numbers were converted from the source's colour profile to sRGB: the copy's
+    // colour space then says sRGB, so no viewer reads the thumbnail as in the source's. A picture
+    // left as stored (no profile, an unusable one, "Colours as stored") keeps what its tags say.
+    bool convertedToSrgb = false;
 };
 
 // The output's bytes with the source's metadata, as options.copy says. Only JPEG, PNG and WebP

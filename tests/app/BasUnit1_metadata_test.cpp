@@ -256,6 +256,57 @@ TEST_F(MetadataTest, TheSourcesOwnBytesKeepTheirMetadataLessTheLocationWhenAsked
     EXPECT_FALSE(out.HasKeyStartingWith("Iptc.Application2.City"));
 }
 
+TEST_F(MetadataTest, TheColourSpaceSaysSrgbOnlyWhenTheRunConvertedThePhoto)
+{
+    const std::filesystem::path adobe = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+    if (!std::filesystem::exists(adobe))
+        GTEST_SKIP() << "no Adobe RGB profile (colord-data) installed";
+    QFile file(QString::fromStdString(adobe.string()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray adobeBytes = file.readAll();
+    // A camera's Adobe RGB photo: "uncalibrated", the index R03 and the profile; and the same
+    // with a profile whose tag count is garbled, which cannot be used and leaves the numbers as
+    // they are.
+    QByteArray damaged = adobeBytes;
+    damaged[128] = char(0xFF);
+    damaged[129] = char(0xFF);
+    const auto photo = [&](const QByteArray& icc) {
+        const std::vector<std::uint8_t> plain = JpegOf(64, 48);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(plain.data(), long(plain.size()));
+        image->exifData()["Exif.Photo.ColorSpace"] = std::uint16_t(65535);
+        image->exifData()["Exif.Iop.InteroperabilityIndex"] = "R03";
+        Exiv2::DataBuf profile(
+            reinterpret_cast<const Exiv2::byte*>(icc.constData()), long(icc.size()));
+        image->setIccProfile(profile, false);
+        image->writeMetadata();
+        Exiv2::BasicIo& io = image->io();
+        io.open();
+        std::vector<std::uint8_t> bytes(io.size());
+        io.read(bytes.data(), long(bytes.size()));
+        io.close();
+        return bytes;
+    };
+    settings.width = 32;
+    settings.filter = 6;
+    settings.metadata = TMetadataCopy::All;
+    const struct {
+        const char* name;
+        QByteArray icc;
+        bool asStored;
+        const char* colourSpace;
+    } cases[] = {
+        { "converted.jpg", adobeBytes, false, "1" },
+        { "as-stored.jpg", adobeBytes, true, "65535" },
+        { "damaged.jpg", damaged, false, "65535" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.coloursAsStored = c.asStored;
+        const TReadBack out = ReadBack(Run(Write(c.name, photo(c.icc))));
+        EXPECT_EQ(out.Exif("Exif.Photo.ColorSpace"), c.colourSpace);
+    }
+}
+
 TEST_F(MetadataTest, UnreadableMetadataGivesAnOutputWithoutItAndExiv2StaysSilent)
 {
     // An EXIF segment whose camera name lies far outside it, and a PNG source with none.

@@ -176,14 +176,13 @@ TEST(Metadata, AfterAConversionFromItsProfileTheCopySaysSrgb)
     };
     const struct {
         bool profile;
-        bool converted; // "Colours as stored" off
+        bool converted; // the run converted the numbers from the profile
         const char* colourSpace;
         const char* index;
     } cases[] = {
         { true, true, "1", "R98" },
         { true, false, "65535", "R03" },
-        // Without a profile nothing is converted: the numbers are still the camera's.
-        { false, true, "65535", "R03" },
+        { false, false, "65535", "R03" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.profile) + std::to_string(c.converted));
