@@ -51,7 +51,7 @@ namespace {
         { TCode::JpegScansTooMany, "JPEG: mehr als %1 progressive Scans überschreiten die Grenze" },
         { TCode::JpegChangedWhileRead, "JPEG: die Datei hat sich beim Lesen geändert" },
         { TCode::JpegNoMoreRows, "JPEG: no more rows" },
-        { TCode::PngLibrary, "PNG: %1" },
+        { TCode::PngLibrary, "PNG: Datei ist beschädigt" },
         { TCode::PngNotPng, "PNG: keine PNG-Datei" },
         { TCode::PngTruncated, "PNG: Datei ist unvollständig" },
         { TCode::PngDataTooShort, "PNG: %1 Bytes Bilddaten reichen nicht für %2 x %3 Pixel" },

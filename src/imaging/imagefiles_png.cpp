@@ -164,7 +164,9 @@ namespace {
         const std::uint8_t* data;
         std::size_t size;
         std::size_t pos;
-        char message[200];
+        // Our reader ran out of bytes (the file is cut short); any other failure is libpng's
+        // finding in the data, whose English text is not shown.
+        int cutShort;
         png_uint_32 width;
         png_uint_32 height;
         int bitDepth;
@@ -183,18 +185,15 @@ namespace {
     void PngReadData(png_structp png, png_bytep out, png_size_t count)
     {
         TPngDecode* d = static_cast<TPngDecode*>(png_get_io_ptr(png));
-        if (d->size - d->pos < count)
-            png_error(png, "Datei ist unvollständig");
+        if (d->size - d->pos < count) {
+            d->cutShort = 1;
+            png_error(png, "");
+        }
         std::memcpy(out, d->data + d->pos, count);
         d->pos += count;
     }
 
-    void PngError(png_structp png, png_const_charp message)
-    {
-        TPngDecode* d = static_cast<TPngDecode*>(png_get_error_ptr(png));
-        std::snprintf(d->message, sizeof d->message, "%s", message ? message : "");
-        png_longjmp(png, 1);
-    }
+    void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
     void PngWarning(png_structp, png_const_charp) { }
 
@@ -387,7 +386,10 @@ namespace {
         }
 
     private:
-        [[noreturn]] void Fail() { throw EError(TCode::PngLibrary, {}, { m_state.message }); }
+        [[noreturn]] void Fail()
+        {
+            throw EError(m_state.cutShort ? TCode::PngTruncated : TCode::PngLibrary);
+        }
 
         TPngDecode m_state;
         std::uint32_t m_rowsRead = 0;

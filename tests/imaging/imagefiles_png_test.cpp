@@ -282,6 +282,15 @@ TEST(PngReader, DamagedFilesFailWithAnImageError)
         SCOPED_TRACE(name);
         WriteBytes(dir / "bad.png", bytes);
         TPicture picture;
-        EXPECT_THROW(LoadFromFile(picture, dir / "bad.png"), EImageError);
+        try {
+            LoadFromFile(picture, dir / "bad.png");
+            ADD_FAILURE() << "loaded";
+        } catch (const EImageError& e) {
+            // German texts of ours only: no libpng message gets through.
+            const std::string text = e.what();
+            EXPECT_EQ(text.rfind("PNG: ", 0), 0u) << text;
+            for (const char* english : { "CRC", "error", "chunk", "Invalid", "Not", "Read" })
+                EXPECT_EQ(text.find(english), std::string::npos) << text;
+        }
     }
 }
