@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <libheif/heif.h>
 
@@ -150,6 +152,54 @@ std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
         std::memcpy(graphic->Row(y), plane + static_cast<std::size_t>(stride) * y, rowBytes);
     graphic->SetColours(ColoursOf(handle.handle));
     return graphic;
+}
+
+THeifMetadata HeifMetadata(std::span<const std::uint8_t> bytes)
+{
+    THeifMetadata found;
+    TContext context;
+    if (!context.context
+        || heif_context_read_from_memory_without_copy(
+               context.context, bytes.data(), bytes.size(), nullptr)
+                .code
+            != heif_error_Ok)
+        return found;
+    THandle primary;
+    if (heif_context_get_primary_image_handle(context.context, &primary.handle).code
+        != heif_error_Ok)
+        return found;
+    const int count = heif_image_handle_get_number_of_metadata_blocks(primary.handle, nullptr);
+    if (count <= 0)
+        return found;
+    std::vector<heif_item_id> ids(static_cast<std::size_t>(count));
+    ids.resize(static_cast<std::size_t>(heif_image_handle_get_list_of_metadata_block_IDs(
+        primary.handle, nullptr, ids.data(), count)));
+    for (const heif_item_id id : ids) {
+        const std::string_view type = heif_image_handle_get_metadata_type(primary.handle, id);
+        const char* content = heif_image_handle_get_metadata_content_type(primary.handle, id);
+        const bool isXmp
+            = type == "mime" && content && std::string_view(content) == "application/rdf+xml";
+        if ((type != "Exif" || !found.exif.empty()) && (!isXmp || !found.xmp.empty()))
+            continue;
+        TBytes data(heif_image_handle_get_metadata_size(primary.handle, id));
+        if (data.empty()
+            || heif_image_handle_get_metadata(primary.handle, id, data.data()).code
+                != heif_error_Ok)
+            continue;
+        if (isXmp) {
+            found.xmp.assign(reinterpret_cast<const char*>(data.data()), data.size());
+            continue;
+        }
+        // Four bytes of offset from their end to the TIFF header come first.
+        if (data.size() < 4)
+            continue;
+        const std::uint64_t offset
+            = (std::uint64_t { data[0] } << 24) | (data[1] << 16) | (data[2] << 8) | data[3];
+        if (offset >= data.size() - 4)
+            continue;
+        found.exif.assign(data.begin() + 4 + static_cast<std::ptrdiff_t>(offset), data.end());
+    }
+    return found;
 }
 
 } // namespace parvula::imaging

@@ -151,6 +151,14 @@ std::unique_ptr<TGraphic> ReadIco(TSharedBytes bytes);
 // The photo formats read through their libraries; each graphic keeps the file's bytes, which it
 // writes when it writes itself.
 std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes);
+// The metadata blocks of a HEIF file's primary image, for the metadata copy: the first EXIF
+// block's TIFF structure (without the offset that leads it) and the first XMP packet; empty
+// where the file has none or libheif cannot read it.
+struct THeifMetadata {
+    TBytes exif;
+    std::string xmp;
+};
+THeifMetadata HeifMetadata(std::span<const std::uint8_t> bytes);
 std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes);
 std::unique_ptr<TGraphic> ReadWebp(TSharedBytes bytes);
 std::unique_ptr<TGraphic> ReadTiff(TSharedBytes bytes);

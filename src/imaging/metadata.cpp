@@ -16,17 +16,15 @@
 #include <exiv2/exiv2.hpp>
 #include <exiv2/webpimage.hpp>
 #pragma GCC diagnostic pop
-#include <libheif/heif.h>
 
 #include "errors/errors.h"
+#include "imaging/imagefiles_internal.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace parvula::imaging {
 
 namespace {
-
-    using TBytes = std::vector<std::uint8_t>;
 
     // exiv2 keeps process-wide state (its XMP toolkit, the registered namespaces, the log
     // level) that is not safe to use from several threads at once; the run encodes on several.
@@ -87,57 +85,16 @@ namespace {
     }
 
     // exiv2 0.27 misses the EXIF item of some HEIF files, among them those libheif writes, which
-    // libheif itself reads. Fills in what exiv2 left empty; a file libheif cannot read adds
-    // nothing.
+    // libheif itself reads. Fills in what exiv2 left empty.
     void ReadHeifMetadata(
         std::span<const std::uint8_t> bytes, Exiv2::ExifData& exif, Exiv2::XmpData& xmp)
     {
-        const std::unique_ptr<heif_context, void (*)(heif_context*)> context(
-            heif_context_alloc(), heif_context_free);
-        if (!context
-            || heif_context_read_from_memory_without_copy(
-                   context.get(), bytes.data(), bytes.size(), nullptr)
-                    .code
-                != heif_error_Ok)
-            return;
-        heif_image_handle* primary = nullptr;
-        if (heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
-            return;
-        const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> handle(
-            primary, heif_image_handle_release);
-        const int count = heif_image_handle_get_number_of_metadata_blocks(primary, nullptr);
-        if (count <= 0)
-            return;
-        std::vector<heif_item_id> ids(static_cast<std::size_t>(count));
-        ids.resize(static_cast<std::size_t>(
-            heif_image_handle_get_list_of_metadata_block_IDs(primary, nullptr, ids.data(), count)));
-        for (const heif_item_id id : ids) {
-            const std::string_view type = heif_image_handle_get_metadata_type(primary, id);
-            const char* content = heif_image_handle_get_metadata_content_type(primary, id);
-            const bool isXmp
-                = type == "mime" && content && std::string_view(content) == "application/rdf+xml";
-            if ((type != "Exif" || !exif.empty()) && (!isXmp || !xmp.empty()))
-                continue;
-            TBytes data(heif_image_handle_get_metadata_size(primary, id));
-            if (data.empty()
-                || heif_image_handle_get_metadata(primary, id, data.data()).code != heif_error_Ok)
-                continue;
-            if (isXmp) {
-                Exiv2::XmpParser::decode(
-                    xmp, std::string(reinterpret_cast<const char*>(data.data()), data.size()));
-                continue;
-            }
-            // Four bytes of offset from their end to the TIFF header come first.
-            if (data.size() < 4)
-                continue;
-            const std::uint64_t offset
-                = (std::uint64_t { data[0] } << 24) | (data[1] << 16) | (data[2] << 8) | data[3];
-            if (offset >= data.size() - 4)
-                continue;
-            const std::size_t start = 4 + static_cast<std::size_t>(offset);
+        const THeifMetadata blocks = HeifMetadata(bytes);
+        if (exif.empty() && !blocks.exif.empty())
             Exiv2::ExifParser::decode(
-                exif, data.data() + start, static_cast<long>(data.size() - start));
-        }
+                exif, blocks.exif.data(), static_cast<long>(blocks.exif.size()));
+        if (xmp.empty() && !blocks.xmp.empty())
+            Exiv2::XmpParser::decode(xmp, blocks.xmp);
     }
 
     bool StartsWith(std::string_view text, std::string_view start)
