@@ -127,7 +127,9 @@ struct BoxSeen {
     QString defaultButton;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString text;
-    int width = 0;
+    // The narrowest the box lets itself be made. On a real X server the width a window manager
+    // reports can lag behind the size the box asked for by a few events.
+    int minimumWidth = 0;
     QFont font;
 };
 
@@ -144,7 +146,7 @@ void PressInNextBox(int key, BoxSeen& seen)
         seen.title = box->windowTitle();
         seen.icon = box->icon();
         seen.text = box->text();
-        seen.width = box->width();
+        seen.minimumWidth = box->minimumWidth();
         seen.font = box->font();
         for (QAbstractButton* b : box->buttons())
             seen.buttons.append(b->text());
@@ -200,7 +202,7 @@ TEST(MsgDialog, ABoxIsWideEnoughForItsCaption)
         EXPECT_EQ(seen.title, QString::fromUtf8(c.caption));
         QFont bold = seen.font;
         bold.setBold(true);
-        EXPECT_GE(seen.width, QFontMetrics(bold).horizontalAdvance(seen.title) + 160);
+        EXPECT_GE(seen.minimumWidth, QFontMetrics(bold).horizontalAdvance(seen.title) + 160);
     }
 }
 
