@@ -231,18 +231,8 @@ namespace {
             { "not_tiff.tif", TBytes(64, 'x'), TCode::PhotoNotFormat },
             { "header_only.tif", TBytes(good.begin(), good.begin() + 8), TCode::PhotoDamaged },
         };
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.name);
-            WriteBytes(dir / c.name, c.bytes);
-            try {
-                Load(dir / c.name);
-                ADD_FAILURE() << "loaded";
-            } catch (const EImageError& e) {
-                EXPECT_EQ(e.Code(), c.code) << e.what();
-                EXPECT_NE(std::string(e.what()).find(c.name), std::string::npos) << e.what();
-                EXPECT_EQ(std::string(e.what()).rfind("TIFF: ", 0), 0u) << e.what();
-            }
-        }
+        for (const auto& c : cases)
+            ExpectLoadFails(dir, c.name, c.bytes, c.code, "TIFF: ");
         // The hand-made file itself is sound when its strip is all there.
         WriteBytes(dir / "hand.tif", HandTiff(100, 100, 10000, 10000));
         EXPECT_EQ(Load(dir / "hand.tif").Width(), 100);

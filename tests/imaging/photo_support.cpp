@@ -106,4 +106,22 @@ TBytes WithSpatialExtents(TBytes bytes, std::uint32_t width, std::uint32_t heigh
     return ::testing::AssertionSuccess();
 }
 
+void ExpectLoadFails(const TTempDir& dir, const std::string& name, const TBytes& bytes, TCode code,
+    const std::string& prefix)
+{
+    SCOPED_TRACE(name);
+    WriteBytes(dir / name, bytes);
+    TPicture picture;
+    picture.Assign(SolidBitmap(3, 2, TRgb { 1, 2, 3 }));
+    try {
+        LoadFromFile(picture, dir / name);
+        ADD_FAILURE() << "loaded";
+    } catch (const EImageError& e) {
+        EXPECT_EQ(e.Code(), code) << e.what();
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << e.what();
+    }
+    EXPECT_EQ(picture.Kind(), TGraphicKind::Bitmap);
+}
+
 } // namespace parvula::imaging::test

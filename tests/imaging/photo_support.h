@@ -30,6 +30,11 @@ TBytes SrgbProfile();
 // The file with width and height of every 'ispe' box (HEIF and AVIF) set to the given ones.
 TBytes WithSpatialExtents(TBytes bytes, std::uint32_t width, std::uint32_t height);
 
+// A file of these bytes, named name in dir, fails to load with code; its message begins with
+// prefix ("HEIF: ") and names the file, and the picture it was loaded into keeps what it held.
+void ExpectLoadFails(const TTempDir& dir, const std::string& name, const TBytes& bytes, TCode code,
+    const std::string& prefix);
+
 // Both pictures drawn on white give the same bitmap, byte for byte.
 ::testing::AssertionResult SameDrawing(const TPicture& a, const TPicture& b);
 
