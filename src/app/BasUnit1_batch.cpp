@@ -44,6 +44,16 @@ namespace {
         return imaging::FormatByOutputName(name.toStdString());
     }
 
+    // The writer keeps the picture's own bytes (and so its profile) instead of encoding pixels:
+    // a picture of the output's kind, at quality 100 where the format takes one.
+    bool WritesItself(const imaging::TPicture& picture, const imaging::TFormat* output, int quality)
+    {
+        if (quality < 1 || quality > 100)
+            quality = 100;
+        return output && output->kind == picture.Kind()
+            && (!output->takesQuality || quality == 100);
+    }
+
     // With "Upright", a photo whose orientation tag turns it is fitted upright, so the box
     // applies to the picture as viewers show it; the output then carries no tag. Only a JPEG
     // written back byte for byte (quality 100, no tint, nothing to fit) keeps its bytes and so
@@ -59,23 +69,10 @@ namespace {
         int height = 0;
         imaging::UprightSize(orientation, picture.Width(), picture.Height(), width, height);
         const bool fitted = imaging::FitTargetSize(width, height, fit).has_value();
-        const int quality = settings.jpgQual < 1 || settings.jpgQual > 100 ? 100 : settings.jpgQual;
-        const imaging::TFormat* output = OutputFormat(format);
-        if (output && output->kind == picture.Kind() && (!output->takesQuality || quality == 100)
-            && !tint && !fitted)
+        if (WritesItself(picture, OutputFormat(format), settings.jpgQual) && !tint && !fitted)
             return true;
         fit.orientation = orientation;
         return false;
-    }
-
-    // The writer keeps the picture's own bytes (and so its profile) instead of encoding pixels:
-    // a picture of the output's kind, at quality 100 where the format takes one.
-    bool WritesItself(const imaging::TPicture& picture, const imaging::TFormat* output, int quality)
-    {
-        if (quality < 1 || quality > 100)
-            quality = 100;
-        return output && output->kind == picture.Kind()
-            && (!output->takesQuality || quality == 100);
     }
 
     // A photo whose profile is not sRGB comes out in sRGB. The fitted thumbnail is converted:
