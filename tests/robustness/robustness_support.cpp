@@ -161,6 +161,22 @@ bool UnderSanitizer()
 
 int GuardSeconds(int seconds) { return UnderSanitizer() ? seconds * 5 : seconds; }
 
+TChildResult LoadAndDrawInChild(const std::filesystem::path& path, int timeoutSeconds)
+{
+    return RunInChild(
+        [&]() -> std::string {
+            try {
+                imaging::TPicture picture;
+                imaging::LoadFromFile(picture, path);
+                imaging::ConvertPictureToBitmap(picture);
+                return "decoded";
+            } catch (const imaging::EImageError& error) {
+                return std::string("refused: ") + error.what();
+            }
+        },
+        GuardSeconds(timeoutSeconds));
+}
+
 int OpenFileDescriptors()
 {
     int count = 0;

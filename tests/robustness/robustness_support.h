@@ -42,6 +42,10 @@ struct TChildResult {
 // memory is reset just before body runs, so peakKiB is what the work itself took.
 TChildResult RunInChild(const std::function<std::string()>& body, int timeoutSeconds);
 
+// Loads the file and draws it on white in a child process (hang guard: GuardSeconds of
+// timeoutSeconds): "decoded", or "refused: " and the error text.
+TChildResult LoadAndDrawInChild(const std::filesystem::path& path, int timeoutSeconds);
+
 // True when built with AddressSanitizer: its shadow memory and quarantine change memory figures.
 bool UnderSanitizer();
 // A hang guard scaled for sanitizer builds, which run several times slower.
