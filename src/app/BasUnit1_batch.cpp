@@ -281,12 +281,24 @@ TBatchRun::TPrepared TBatchRun::Prepare(const QString& fileName)
 
 namespace {
 
+    // What making a thumbnail did to the picture, which its metadata copy must say.
+    struct TMade {
+        bool converted = false; // its numbers were converted to sRGB
+        // It kept the orientation it is stored in ("Upright" off), which its tag still tells.
+        bool storedOrientation = false;
+    };
+
     // Fits, tints and encodes a loaded picture as the job says.
-    // True when the picture's numbers were converted to sRGB on the way.
-    bool MakeThumbnail(const TBatchRun::TPrepared& job, imaging::TPicture& picture,
+    TMade MakeThumbnail(const TBatchRun::TPrepared& job, imaging::TPicture& picture,
         std::vector<std::uint8_t>& bytes)
     {
         const TBatchSettings& settings = job.settings;
+        TMade made;
+        // A JPEG with "Upright" off keeps its tag whatever it says; another format only a tag
+        // that turns it, which its reader told.
+        made.storedOrientation = !settings.upright
+            && (picture.Kind() == imaging::TGraphicKind::Jpeg
+                || imaging::PictureOrientation(picture) != 1);
         if (settings.coloursAsStored)
             picture.KeepStoredColours();
         // Read before turning or fitting replaces the graphic by a bitmap that says nothing.
@@ -303,7 +315,7 @@ namespace {
         if (!settings.upright
             || !WrittenUnchanged(picture, settings, job.out.format, job.tint, fit))
             imaging::FitToBox(picture, fit);
-        const bool converted = ConvertColours(
+        made.converted = ConvertColours(
             picture, colours, job.tint ? nullptr : OutputFormat(job.out.format), settings.jpgQual);
         if (job.tint) {
             if (job.colourError)
@@ -328,24 +340,20 @@ namespace {
         if (!encoded)
             throw errors::EError(errors::TCode::NothingToWrite, job.fileName.toStdString());
         bytes = std::move(encoded->bytes);
-        return converted;
+        return made;
     }
 
     // The source's metadata into the encoded output, as the settings ask; source is the file's
     // bytes as the picture was made from them.
+    // The copy says "upright" unless the picture kept the orientation it was stored in, whose
+    // tag then still tells viewers how to turn it.
     void AddMetadata(const TBatchRun::TPrepared& job, std::span<const std::uint8_t> source,
-        bool converted, std::vector<std::uint8_t>& bytes)
+        const TMade& made, std::vector<std::uint8_t>& bytes)
     {
-        // The copy says "upright" unless the picture kept the orientation it was stored in: a
-        // JPEG photo with "Upright" off, whose tag then still tells viewers how to turn it.
-        // Readers of other formats hand over their pictures as they are meant to be seen.
-        const imaging::TFormat* format = imaging::FormatOfPath(job.source);
-        const bool asStored
-            = !job.settings.upright && format && format->kind == imaging::TGraphicKind::Jpeg;
         imaging::TMetadataOptions options;
         options.copy = job.settings.metadata;
-        options.turnedUpright = !asStored;
-        options.convertedToSrgb = converted;
+        options.turnedUpright = !made.storedOrientation;
+        options.convertedToSrgb = made.converted;
         bytes = imaging::WithMetadata(source, std::move(bytes), options, job.source);
     }
 
@@ -391,9 +399,9 @@ void TBatchRun::Produce(
                 const platform::TMappedFile* file = mapped.get();
                 imaging::LoadFromBytes(picture, job.source, mapped, mapped->Bytes(),
                     [file](std::size_t offset) { file->LetGo(offset); });
-                const bool converted = MakeThumbnail(job, picture, bytes);
+                const TMade made = MakeThumbnail(job, picture, bytes);
                 if (job.settings.metadata != imaging::TMetadataCopy::None)
-                    AddMetadata(job, mapped->Bytes(), converted, bytes);
+                    AddMetadata(job, mapped->Bytes(), made, bytes);
                 letGo();
                 if (!mapped->Damaged())
                     return;
@@ -413,9 +421,9 @@ void TBatchRun::Produce(
         }
     }
     imaging::LoadFromFile(picture, job.source);
-    const bool converted = MakeThumbnail(job, picture, bytes);
+    const TMade made = MakeThumbnail(job, picture, bytes);
     if (job.settings.metadata != imaging::TMetadataCopy::None)
-        AddMetadata(job, SourceBytes(job.source), converted, bytes);
+        AddMetadata(job, SourceBytes(job.source), made, bytes);
 }
 
 namespace {
