@@ -128,7 +128,6 @@ TBytes EncodeBmpBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes);
 std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes);
-TBitmap DecodeJpegBytes(std::span<const std::uint8_t> bytes);
 TBytes EncodeJpegBytes(const TBitmap& bitmap, int quality);
 // The rows of a JPEG graphic for the resampler; the graphic must outlive the reader.
 std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& jpeg);

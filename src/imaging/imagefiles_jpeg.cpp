@@ -1,4 +1,5 @@
-// JPEG images: the file's bytes kept and decoded on first drawing; the encoder for bitmaps.
+// JPEG images: the file's bytes kept and decoded row by row whenever drawn or resampled; the
+// encoder for bitmaps.
 #include "imaging/imagefiles_internal.h"
 
 #include <algorithm>
@@ -78,8 +79,6 @@ namespace {
         // rule. Its conversion never throws and never calls back into the library.
         const TCmykConversion* cmykProfile;
         // Set by the caller before the pixel step: 24-bit rows and one scratch row.
-        std::uint8_t* pixels;
-        std::size_t stride;
         std::uint8_t* row;
     };
 
@@ -144,23 +143,6 @@ namespace {
         }
     }
 
-    int JpegReadPixels(TJpegDecode* d)
-    {
-        if (setjmp(d->error.jump))
-            return 1;
-        jpeg_start_decompress(&d->cinfo);
-        while (d->cinfo.output_scanline < d->cinfo.output_height) {
-            std::uint8_t* dst = d->pixels + d->stride * d->cinfo.output_scanline;
-            JSAMPROW rows[1] = { d->direct ? dst : d->row };
-            if (jpeg_read_scanlines(&d->cinfo, rows, 1) != 1)
-                break;
-            if (!d->direct)
-                ConvertRow(d, dst);
-        }
-        jpeg_finish_decompress(&d->cinfo);
-        return 0;
-    }
-
     // The same steps one row at a time, for a caller that keeps only one row: start, then each
     // row (got = 0 when the library gave none), then finish.
     int JpegStart(TJpegDecode* d)
@@ -171,14 +153,13 @@ namespace {
         return 0;
     }
 
-    int JpegReadRow(TJpegDecode* d, std::uint8_t* dst, int* got)
+    // Into row as the library gives it: the caller converts it when the output is not direct.
+    int JpegReadRow(TJpegDecode* d, JSAMPROW row, int* got)
     {
         if (setjmp(d->error.jump))
             return 1;
-        JSAMPROW rows[1] = { d->direct ? dst : d->row };
+        JSAMPROW rows[1] = { row };
         *got = jpeg_read_scanlines(&d->cinfo, rows, 1) == 1;
-        if (*got && !d->direct)
-            ConvertRow(d, dst);
         return 0;
     }
 
@@ -313,19 +294,6 @@ namespace {
         int Width() const { return m_state.value.width; }
         int Height() const { return m_state.value.height; }
 
-        TBitmap Decode()
-        {
-            TJpegDecode& state = m_state.value;
-            TBitmap bitmap(state.width, state.height, 24);
-            std::vector<std::uint8_t> row(static_cast<std::size_t>(state.width) * 4);
-            state.pixels = bitmap.ScanLine(0);
-            state.stride = bitmap.Stride();
-            state.row = row.data();
-            if (JpegReadPixels(&state) != 0)
-                ThrowJpegError(state.error);
-            return bitmap;
-        }
-
         // Row by row: Start once, then ReadRow for each row from the top; the last row also
         // finishes the decompression, so its errors arrive exactly as in Decode.
         void Start()
@@ -341,9 +309,12 @@ namespace {
         {
             TJpegDecode& state = m_state.value;
             int got = 0;
-            if (state.cinfo.output_scanline < state.cinfo.output_height
-                && JpegReadRow(&state, bgr, &got) != 0)
-                ThrowJpegError(state.error);
+            if (state.cinfo.output_scanline < state.cinfo.output_height) {
+                if (JpegReadRow(&state, state.direct ? bgr : state.row, &got) != 0)
+                    ThrowJpegError(state.error);
+                if (got && !state.direct)
+                    ConvertRow(&state, bgr);
+            }
             if (!got || state.cinfo.output_scanline >= state.cinfo.output_height) {
                 if (JpegFinish(&state) != 0)
                     ThrowJpegError(state.error);
@@ -538,12 +509,6 @@ namespace {
 
 } // namespace
 
-TBitmap DecodeJpegBytes(std::span<const std::uint8_t> bytes)
-{
-    TJpegDecoder decoder(bytes);
-    return decoder.Decode();
-}
-
 std::unique_ptr<TGraphic> ReadJpeg(TBytes bytes)
 {
     return ReadJpeg(TSharedBytes::Own(std::move(bytes)));
@@ -554,7 +519,8 @@ std::unique_ptr<TGraphic> ReadJpeg(TSharedBytes bytes)
     int width = 0;
     int height = 0;
     {
-        TJpegDecoder decoder(bytes.view);
+        // Only the header: no CMYK profile is looked at for it.
+        TJpegDecoder decoder(bytes.view, false);
         width = decoder.Width();
         height = decoder.Height();
     }
