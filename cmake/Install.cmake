@@ -107,6 +107,17 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PARVULA_HOMEPAGE_URL}")
 # The libraries the binaries link, found by dpkg-shlibdeps, with the versions they need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps sees only the libraries the binaries link; libheif and libavif are opened by name
+# when a file needs them, so the packages holding them are named here, at the versions built with.
+set(_opened)
+foreach(_codec HEIF AVIF)
+  get_filename_component(_real "${PARVULA_LIB${_codec}_FILE_PATH}" REALPATH)
+  execute_process(COMMAND dpkg-query -S "${_real}" OUTPUT_VARIABLE _owner ERROR_QUIET)
+  if(_owner MATCHES "^([^:,]+)")
+    list(APPEND _opened "${CMAKE_MATCH_1} (>= ${${_codec}_VERSION})")
+  endif()
+endforeach()
+list(JOIN _opened ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # The context-menu entry of Nautilus runs only with its Python extension host.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus")
 # The long description below the summary; CPack indents it and marks the empty line.

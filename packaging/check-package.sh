@@ -24,6 +24,10 @@ for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libjpeg62-
   libpng16-16 libgif7 zlib1g; do
   grep -qE "(^|, )$lib( |,|$)" <<<"$depends" || fail "dpkg-shlibdeps did not name $lib"
 done
+# Opened by name when a file needs them, so named by the build rather than found by dpkg-shlibdeps.
+for lib in libheif1 libavif15; do
+  grep -qE "(^|, )$lib \(>= " <<<"$depends" || fail "the package does not depend on $lib"
+done
 
 if dpkg-query -W -f='${Status}' parvula 2>/dev/null | grep -q 'ok installed'; then
   fail "parvula is installed already; remove it first (apt remove parvula)"
@@ -85,6 +89,12 @@ read -r w h < <(od -An -tu1 -j16 -N8 "$thumb" | awk '{ print $1*16777216+$2*6553
 echo "thumbnail: ${w} x ${h}"
 { [ "$w" -le 64 ] && [ "$h" -le 64 ] && { [ "$w" = 64 ] || [ "$h" = 64 ]; }; } \
   || fail "the thumbnail is ${w} x ${h}, not fitted into 64 x 64"
+# HEIC and AVIF through the libraries the installed program opens when it first meets them.
+heif-enc -q 60 "$work/photo.png" -o "$work/photo.heic" >/dev/null
+avifenc -s 10 "$work/photo.png" "$work/photo.avif" >/dev/null
+(cd "$work" && parvula-cli --width 64 --height 64 photo.heic photo.avif) | tee "$work/out.txt"
+grep -qx 'Created: 2' "$work/out.txt" || fail "parvula-cli did not make the HEIC and AVIF thumbnails"
+[ -f "$work/tn_photo.jpg" ] && [ -f "$work/tn_photo_1.jpg" ] || fail "no HEIC or AVIF thumbnail"
 # The window starts from the installed files (its libraries and Qt's plugins) and keeps running.
 mkdir -m 700 "$work/runtime"
 status=0

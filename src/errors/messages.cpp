@@ -104,6 +104,8 @@ namespace {
         { TCode::PhotoSideLimit,
             "%1: \"%p\" enthält ein Bild mit mehr als %2 Pixeln je Seite, der Grenze für diese "
             "Bildart" },
+        { TCode::PhotoLibraryMissing,
+            "%1: \"%p\" kann nicht gelesen werden, denn die Bibliothek %2 fehlt" },
         { TCode::WebpTooLargeToWrite,
             "WebP: ein Bild von %1 x %2 Pixeln ist für eine WebP-Datei zu groß (höchstens %3 Pixel "
             "je Seite)" },

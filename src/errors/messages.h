@@ -89,6 +89,7 @@ enum class TCode {
     PhotoSideTooLarge,
     PhotoPixelsTooMany,
     PhotoSideLimit,
+    PhotoLibraryMissing,
     WebpTooLargeToWrite,
     WebpEncodeFailed,
     // Drawing, resampling, tint and colour reduction

@@ -8,6 +8,7 @@
 
 #include <avif/avif.h>
 
+#include "imaging/codec_library.h"
 #include "imaging/imagefiles_pixels.h"
 #include "imaging/limits.h"
 
@@ -16,6 +17,46 @@ namespace parvula::imaging {
 namespace {
 
     constexpr const char* kFormat = "AVIF";
+
+// The functions of libavif this file calls.
+// clang-format off
+#define PARVULA_AVIF_FUNCTIONS(F) \
+    F(CropRectConvertCleanApertureBox) \
+    F(DecoderCreate) \
+    F(DecoderDestroy) \
+    F(DecoderNextImage) \
+    F(DecoderParse) \
+    F(DecoderSetIOMemory) \
+    F(ImageCreateEmpty) \
+    F(ImageDestroy) \
+    F(ImageSetViewRect) \
+    F(ImageYUVToRGB) \
+    F(RGBImageSetDefaults)
+    // clang-format on
+
+    struct TAvifFunctions {
+#define SLOT(name) decltype(&::avif##name) name = nullptr;
+        PARVULA_AVIF_FUNCTIONS(SLOT)
+#undef SLOT
+    };
+
+    // libavif's functions; reading an AVIF file fails when the library (or a function of it)
+    // is missing.
+    const TAvifFunctions& LibAvif()
+    {
+        static const TCodecLibrary library(PARVULA_LIBAVIF_FILE);
+        static const TAvifFunctions* const functions = [] {
+            static TAvifFunctions table;
+            bool complete = true;
+#define BIND(name) complete = library.Bind(table.name, "avif" #name) && complete;
+            PARVULA_AVIF_FUNCTIONS(BIND)
+#undef BIND
+            return complete ? &table : nullptr;
+        }();
+        if (!functions)
+            FailLibraryMissing(kFormat, PARVULA_LIBAVIF_FILE);
+        return *functions;
+    }
 
     [[noreturn]] void Fail(TCode code) { throw EError(code, {}, { kFormat }); }
 
@@ -54,19 +95,21 @@ namespace {
     }
 
     struct TImage {
+        const TAvifFunctions& avif;
         avifImage* image = nullptr;
         ~TImage()
         {
             if (image)
-                avifImageDestroy(image);
+                avif.ImageDestroy(image);
         }
     };
     struct TDecoder {
-        avifDecoder* decoder = avifDecoderCreate();
+        const TAvifFunctions& avif;
+        avifDecoder* decoder = avif.DecoderCreate();
         ~TDecoder()
         {
             if (decoder)
-                avifDecoderDestroy(decoder);
+                avif.DecoderDestroy(decoder);
         }
     };
 
@@ -122,7 +165,8 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
     const std::span<const std::uint8_t> view = bytes.view;
     if (view.size() < 12 || std::memcmp(view.data() + 4, "ftyp", 4) != 0)
         Fail(TCode::PhotoNotFormat);
-    TDecoder decoder;
+    const TAvifFunctions& avif = LibAvif();
+    TDecoder decoder { avif };
     if (!decoder.decoder)
         Fail(TCode::PhotoNoMemory);
     avifDecoder* d = decoder.decoder;
@@ -132,16 +176,16 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
     d->imageDimensionLimit = static_cast<std::uint32_t>(MaxImageSide);
     d->maxThreads = 1;
     d->ignoreXMP = AVIF_TRUE;
-    Check(avifDecoderSetIOMemory(d, view.data(), view.size()));
+    Check(avif.DecoderSetIOMemory(d, view.data(), view.size()));
     // libavif refuses a size beyond its limits with a result that does not say so.
-    if (const avifResult parsed = avifDecoderParse(d); parsed != AVIF_RESULT_OK) {
+    if (const avifResult parsed = avif.DecoderParse(d); parsed != AVIF_RESULT_OK) {
         CheckDeclaredSpatialExtents(view, kFormat);
         FailWith(parsed);
     }
     CheckPhotoSize(d->image->width, d->image->height, kFormat);
     int storedWidth = static_cast<int>(d->image->width);
     int storedHeight = static_cast<int>(d->image->height);
-    Check(avifDecoderNextImage(d));
+    Check(avif.DecoderNextImage(d));
     // A frame of another size than the file declared is not trusted with our rows.
     if (static_cast<int>(d->image->width) != storedWidth
         || static_cast<int>(d->image->height) != storedHeight)
@@ -149,17 +193,17 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
     const avifImage* image = d->image;
     // The clean aperture ('clap') first, as libheif crops a HEIC: a view of the decoded planes.
     // A box libavif finds against the rules is passed over, and the whole picture shows.
-    TImage cropped;
+    TImage cropped { avif };
     avifCropRect crop { 0, 0, d->image->width, d->image->height };
     if ((image->transformFlags & AVIF_TRANSFORM_CLAP)
-        && avifCropRectConvertCleanApertureBox(
+        && avif.CropRectConvertCleanApertureBox(
             &crop, &image->clap, image->width, image->height, image->yuvFormat, &d->diag)
         && crop.width > 0 && crop.height > 0
         && (crop.width != image->width || crop.height != image->height)) {
-        cropped.image = avifImageCreateEmpty();
+        cropped.image = avif.ImageCreateEmpty();
         if (!cropped.image)
             Fail(TCode::PhotoNoMemory);
-        Check(avifImageSetViewRect(cropped.image, image, &crop));
+        Check(avif.ImageSetViewRect(cropped.image, image, &crop));
         image = cropped.image;
         storedWidth = static_cast<int>(crop.width);
         storedHeight = static_cast<int>(crop.height);
@@ -175,7 +219,7 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
     const bool swapped = angle == 1 || angle == 3;
 
     avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, image);
+    avif.RGBImageSetDefaults(&rgb, image);
     rgb.depth = 8;
     rgb.format = alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
     rgb.rowBytes = static_cast<std::uint32_t>(storedWidth) * channels;
@@ -190,7 +234,7 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
     } else {
         rgb.pixels = graphic->Pixels();
     }
-    Check(avifImageYUVToRGB(image, &rgb));
+    Check(avif.ImageYUVToRGB(image, &rgb));
     if (turned)
         CopyTransformed(stored, storedWidth, storedHeight, channels, angle, mirror, *graphic);
 

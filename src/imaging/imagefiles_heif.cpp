@@ -9,6 +9,7 @@
 
 #include <libheif/heif.h>
 
+#include "imaging/codec_library.h"
 #include "imaging/imagefiles_pixels.h"
 #include "imaging/limits.h"
 
@@ -19,6 +20,69 @@ namespace {
     constexpr const char* kFormat = "HEIF";
     constexpr int kMostHeifSide = 11585; // 11585 x 11585 is just below 128 megapixels
     static_assert(static_cast<std::uint64_t>(kMostHeifSide) * kMostHeifSide <= MaxImagePixels);
+
+// The functions of libheif this file calls.
+// clang-format off
+#define PARVULA_HEIF_FUNCTIONS(F) \
+    F(context_alloc) \
+    F(context_free) \
+    F(context_get_number_of_top_level_images) \
+    F(context_get_primary_image_handle) \
+    F(context_read_from_memory_without_copy) \
+    F(context_set_maximum_image_size_limit) \
+    F(decode_image) \
+    F(image_get_bits_per_pixel_range) \
+    F(image_get_height) \
+    F(image_get_plane_readonly) \
+    F(image_get_width) \
+    F(image_handle_get_height) \
+    F(image_handle_get_ispe_height) \
+    F(image_handle_get_ispe_width) \
+    F(image_handle_get_list_of_metadata_block_IDs) \
+    F(image_handle_get_metadata) \
+    F(image_handle_get_metadata_content_type) \
+    F(image_handle_get_metadata_size) \
+    F(image_handle_get_metadata_type) \
+    F(image_handle_get_nclx_color_profile) \
+    F(image_handle_get_number_of_metadata_blocks) \
+    F(image_handle_get_raw_color_profile) \
+    F(image_handle_get_raw_color_profile_size) \
+    F(image_handle_get_width) \
+    F(image_handle_has_alpha_channel) \
+    F(image_handle_is_premultiplied_alpha) \
+    F(image_handle_release) \
+    F(image_release) \
+    F(nclx_color_profile_free)
+    // clang-format on
+
+    struct THeifFunctions {
+#define SLOT(name) decltype(&::heif_##name) name = nullptr;
+        PARVULA_HEIF_FUNCTIONS(SLOT)
+#undef SLOT
+    };
+
+    // libheif's functions, or nullptr when the library (or a function of it) is missing.
+    const THeifFunctions* HeifFunctions()
+    {
+        static const TCodecLibrary library(PARVULA_LIBHEIF_FILE);
+        static const THeifFunctions* const functions = [] {
+            static THeifFunctions table;
+            bool complete = true;
+#define BIND(name) complete = library.Bind(table.name, "heif_" #name) && complete;
+            PARVULA_HEIF_FUNCTIONS(BIND)
+#undef BIND
+            return complete ? &table : nullptr;
+        }();
+        return functions;
+    }
+
+    const THeifFunctions& LibHeif()
+    {
+        const THeifFunctions* functions = HeifFunctions();
+        if (!functions)
+            FailLibraryMissing(kFormat, PARVULA_LIBHEIF_FILE);
+        return *functions;
+    }
 
     [[noreturn]] void Fail(TCode code) { throw EError(code, {}, { kFormat }); }
 
@@ -60,34 +124,37 @@ namespace {
     }
 
     struct TContext {
-        heif_context* context = heif_context_alloc();
-        ~TContext() { heif_context_free(context); }
+        const THeifFunctions& heif;
+        heif_context* context = heif.context_alloc();
+        ~TContext() { heif.context_free(context); }
     };
     struct THandle {
+        const THeifFunctions& heif;
         heif_image_handle* handle = nullptr;
-        ~THandle() { heif_image_handle_release(handle); }
+        ~THandle() { heif.image_handle_release(handle); }
     };
     struct TImage {
+        const THeifFunctions& heif;
         heif_image* image = nullptr;
-        ~TImage() { heif_image_release(image); }
+        ~TImage() { heif.image_release(image); }
     };
 
-    TColourDescription ColoursOf(const heif_image_handle* handle)
+    TColourDescription ColoursOf(const THeifFunctions& heif, const heif_image_handle* handle)
     {
         TColourDescription colours;
-        const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+        const std::size_t size = heif.image_handle_get_raw_color_profile_size(handle);
         if (size > 0) {
             colours.icc.resize(size);
-            if (heif_image_handle_get_raw_color_profile(handle, colours.icc.data()).code
+            if (heif.image_handle_get_raw_color_profile(handle, colours.icc.data()).code
                 != heif_error_Ok)
                 colours.icc.clear();
         }
         heif_color_profile_nclx* nclx = nullptr;
-        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+        if (heif.image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
             colours.primaries = static_cast<int>(nclx->color_primaries);
             colours.transfer = static_cast<int>(nclx->transfer_characteristics);
         }
-        heif_nclx_color_profile_free(nclx);
+        heif.nclx_color_profile_free(nclx);
         return colours;
     }
 
@@ -99,50 +166,51 @@ std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
     // An ISO base media file starts with a box whose type is "ftyp".
     if (view.size() < 12 || std::memcmp(view.data() + 4, "ftyp", 4) != 0)
         Fail(TCode::PhotoNotFormat);
-    TContext context;
+    const THeifFunctions& heif = LibHeif();
+    TContext context { heif };
     if (!context.context)
         Fail(TCode::PhotoNoMemory);
     // libheif checks every picture it builds (the primary image, its tiles, its alpha, a grid's
     // or an overlay's canvas, whose size no 'ispe' declares) against one limit a side, before it
     // takes the memory. Only a side of at most the square root of our pixel limit keeps any of
     // them within that limit.
-    heif_context_set_maximum_image_size_limit(context.context, kMostHeifSide);
-    const heif_error read = heif_context_read_from_memory_without_copy(
+    heif.context_set_maximum_image_size_limit(context.context, kMostHeifSide);
+    const heif_error read = heif.context_read_from_memory_without_copy(
         context.context, view.data(), view.size(), nullptr);
     CheckLimits(read, view);
     Check(read);
-    if (heif_context_get_number_of_top_level_images(context.context) < 1)
+    if (heif.context_get_number_of_top_level_images(context.context) < 1)
         Fail(TCode::PhotoNoImage);
-    THandle handle;
-    Check(heif_context_get_primary_image_handle(context.context, &handle.handle));
-    const int width = heif_image_handle_get_width(handle.handle);
-    const int height = heif_image_handle_get_height(handle.handle);
+    THandle handle { heif };
+    Check(heif.context_get_primary_image_handle(context.context, &handle.handle));
+    const int width = heif.image_handle_get_width(handle.handle);
+    const int height = heif.image_handle_get_height(handle.handle);
     CheckPhotoSize(width, height, kFormat);
     // The stored size before rotation and cropping is what the decoder takes first.
-    const int storedWidth = heif_image_handle_get_ispe_width(handle.handle);
-    const int storedHeight = heif_image_handle_get_ispe_height(handle.handle);
+    const int storedWidth = heif.image_handle_get_ispe_width(handle.handle);
+    const int storedHeight = heif.image_handle_get_ispe_height(handle.handle);
     if (storedWidth > 0 || storedHeight > 0)
         CheckPhotoSize(storedWidth, storedHeight, kFormat);
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.handle) != 0;
+    const bool alpha = heif.image_handle_has_alpha_channel(handle.handle) != 0;
 
-    TImage image;
-    const heif_error decoded = heif_decode_image(handle.handle, &image.image, heif_colorspace_RGB,
+    TImage image { heif };
+    const heif_error decoded = heif.decode_image(handle.handle, &image.image, heif_colorspace_RGB,
         alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
     CheckLimits(decoded, view);
     Check(decoded);
     int stride = 0;
     const std::uint8_t* plane
-        = heif_image_get_plane_readonly(image.image, heif_channel_interleaved, &stride);
-    const int decodedWidth = heif_image_get_width(image.image, heif_channel_interleaved);
-    const int decodedHeight = heif_image_get_height(image.image, heif_channel_interleaved);
+        = heif.image_get_plane_readonly(image.image, heif_channel_interleaved, &stride);
+    const int decodedWidth = heif.image_get_width(image.image, heif_channel_interleaved);
+    const int decodedHeight = heif.image_get_height(image.image, heif_channel_interleaved);
     // The handle's size is the size after the transformations; a decoder that gives another
     // is not trusted with our rows.
     if (!plane || decodedWidth != width || decodedHeight != height
-        || heif_image_get_bits_per_pixel_range(image.image, heif_channel_interleaved) != 8)
+        || heif.image_get_bits_per_pixel_range(image.image, heif_channel_interleaved) != 8)
         Fail(TCode::PhotoUndecodable);
 
     auto graphic = std::make_unique<TPixelGraphic>(TGraphicKind::Heif, width, height, alpha ? 4 : 3,
-        heif_image_handle_is_premultiplied_alpha(handle.handle) ? TAlphaKind::Premultiplied
+        heif.image_handle_is_premultiplied_alpha(handle.handle) ? TAlphaKind::Premultiplied
                                                                 : TAlphaKind::Straight,
         std::move(bytes));
     const std::size_t rowBytes = graphic->RowBytes();
@@ -150,40 +218,44 @@ std::unique_ptr<TGraphic> ReadHeif(TSharedBytes bytes)
         Fail(TCode::PhotoUndecodable);
     for (int y = 0; y < height; ++y)
         std::memcpy(graphic->Row(y), plane + static_cast<std::size_t>(stride) * y, rowBytes);
-    graphic->SetColours(ColoursOf(handle.handle));
+    graphic->SetColours(ColoursOf(heif, handle.handle));
     return graphic;
 }
 
 THeifMetadata HeifMetadata(std::span<const std::uint8_t> bytes)
 {
     THeifMetadata found;
-    TContext context;
+    const THeifFunctions* functions = HeifFunctions();
+    if (!functions)
+        return found;
+    const THeifFunctions& heif = *functions;
+    TContext context { heif };
     if (!context.context
-        || heif_context_read_from_memory_without_copy(
-               context.context, bytes.data(), bytes.size(), nullptr)
+        || heif.context_read_from_memory_without_copy(
+                   context.context, bytes.data(), bytes.size(), nullptr)
                 .code
             != heif_error_Ok)
         return found;
-    THandle primary;
-    if (heif_context_get_primary_image_handle(context.context, &primary.handle).code
+    THandle primary { heif };
+    if (heif.context_get_primary_image_handle(context.context, &primary.handle).code
         != heif_error_Ok)
         return found;
-    const int count = heif_image_handle_get_number_of_metadata_blocks(primary.handle, nullptr);
+    const int count = heif.image_handle_get_number_of_metadata_blocks(primary.handle, nullptr);
     if (count <= 0)
         return found;
     std::vector<heif_item_id> ids(static_cast<std::size_t>(count));
-    ids.resize(static_cast<std::size_t>(heif_image_handle_get_list_of_metadata_block_IDs(
+    ids.resize(static_cast<std::size_t>(heif.image_handle_get_list_of_metadata_block_IDs(
         primary.handle, nullptr, ids.data(), count)));
     for (const heif_item_id id : ids) {
-        const std::string_view type = heif_image_handle_get_metadata_type(primary.handle, id);
-        const char* content = heif_image_handle_get_metadata_content_type(primary.handle, id);
+        const std::string_view type = heif.image_handle_get_metadata_type(primary.handle, id);
+        const char* content = heif.image_handle_get_metadata_content_type(primary.handle, id);
         const bool isXmp
             = type == "mime" && content && std::string_view(content) == "application/rdf+xml";
         if ((type != "Exif" || !found.exif.empty()) && (!isXmp || !found.xmp.empty()))
             continue;
-        TBytes data(heif_image_handle_get_metadata_size(primary.handle, id));
+        TBytes data(heif.image_handle_get_metadata_size(primary.handle, id));
         if (data.empty()
-            || heif_image_handle_get_metadata(primary.handle, id, data.data()).code
+            || heif.image_handle_get_metadata(primary.handle, id, data.data()).code
                 != heif_error_Ok)
             continue;
         if (isXmp) {

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -33,10 +34,12 @@ protected:
     QTemporaryDir home;
     QTemporaryDir tree;
 
-    TResult Run(const QStringList& arguments)
+    TResult Run(const QStringList& arguments, const QString& libraryPath = {})
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!libraryPath.isEmpty())
+            env.insert("LD_LIBRARY_PATH", libraryPath);
         // The settings file is looked up under the configuration folder: keep it in the test's.
         env.insert("HOME", home.path());
         env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
@@ -204,6 +207,35 @@ TEST_F(TCli, AFailingFileEndsTheRunWithOneAndKeepsTheFilesBefore)
     EXPECT_FALSE(r.err.isEmpty());
     EXPECT_FALSE(r.out.contains("Created:"));
     EXPECT_EQ(Files(), (QStringList { "a.png", "b.png", "c.png", "tn_a.png" }));
+}
+
+// libheif and libavif are opened when the first such file is read: where either cannot be, the
+// run ends on that file with a German text naming the library, and the files before it stay.
+TEST_F(TCli, APhotoWhoseLibraryIsMissingEndsTheRunNamingTheLibrary)
+{
+    MakeImage("a.png", 8, 8);
+    const QString dir = tree.path() + "/";
+    // Enough of an ISO base media file to reach the library: a box whose type is "ftyp".
+    const QByteArray ftyp("\0\0\0\x18"
+                          "ftypheic\0\0\0\0mif1heic",
+        24);
+    for (const auto& [name, format, library] :
+        { std::tuple { "b.heic", "HEIF", PARVULA_LIBHEIF_FILE },
+            std::tuple { "b.avif", "AVIF", PARVULA_LIBAVIF_FILE } }) {
+        SCOPED_TRACE(name);
+        QFile photo(dir + name);
+        ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+        photo.write(ftyp);
+        photo.close();
+        const TResult r = Run({ "." }, PARVULA_CODEC_STAND_INS_DIR);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err,
+            QString("%1: \"%2\" kann nicht gelesen werden, denn die Bibliothek %3 fehlt.\n")
+                .arg(format, dir + name, library));
+        EXPECT_TRUE(QFile::exists(dir + "tn_a.png"));
+        QFile::remove(dir + "tn_a.png");
+        QFile::remove(dir + name);
+    }
 }
 
 TEST_F(TCli, ProfileAndLastSettingsComeFromTheWindowsSettingsFile)
