@@ -275,7 +275,9 @@ def write_section(docs, results, skipped, one, two, mixed_count, started, load_s
         "and a mapped PNG's pages are let go behind the decoder; a progressive JPEG holds only "
         "the decoder's own coefficients besides the rows. "
         "`tests/imaging/picstretch1_turned_test.cpp` and `tests/imaging/stream_png_test.cpp` "
-        "compare them with the whole-picture path byte for byte.")
+        "compare them with the whole-picture path byte for byte. The peaks include what "
+        "start-up maps: libheif and libavif, with the encoders and AV1 decoders they bring, are "
+        "opened only when a HEIF or AVIF file is read, so none of these runs carries them.")
     add(END)
     path = os.path.join(docs, "performance.md")
     text = open(path).read() if os.path.exists(path) else "# Performance\n"

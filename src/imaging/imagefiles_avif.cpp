@@ -34,25 +34,17 @@ namespace {
     F(RGBImageSetDefaults)
     // clang-format on
 
+#define PARVULA_CODEC_PREFIX(name) avif##name
     struct TAvifFunctions {
-#define SLOT(name) decltype(&::avif##name) name = nullptr;
-        PARVULA_AVIF_FUNCTIONS(SLOT)
-#undef SLOT
+        PARVULA_CODEC_TABLE(PARVULA_AVIF_FUNCTIONS)
     };
+#undef PARVULA_CODEC_PREFIX
 
     // libavif's functions; reading an AVIF file fails when the library (or a function of it)
     // is missing.
     const TAvifFunctions& LibAvif()
     {
-        static const TCodecLibrary library(PARVULA_LIBAVIF_FILE);
-        static const TAvifFunctions* const functions = [] {
-            static TAvifFunctions table;
-            bool complete = true;
-#define BIND(name) complete = library.Bind(table.name, "avif" #name) && complete;
-            PARVULA_AVIF_FUNCTIONS(BIND)
-#undef BIND
-            return complete ? &table : nullptr;
-        }();
+        const TAvifFunctions* functions = CodecFunctions<TAvifFunctions>(PARVULA_LIBAVIF_FILE);
         if (!functions)
             FailLibraryMissing(kFormat, PARVULA_LIBAVIF_FILE);
         return *functions;

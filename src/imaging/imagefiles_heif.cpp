@@ -55,25 +55,16 @@ namespace {
     F(nclx_color_profile_free)
     // clang-format on
 
+#define PARVULA_CODEC_PREFIX(name) heif_##name
     struct THeifFunctions {
-#define SLOT(name) decltype(&::heif_##name) name = nullptr;
-        PARVULA_HEIF_FUNCTIONS(SLOT)
-#undef SLOT
+        PARVULA_CODEC_TABLE(PARVULA_HEIF_FUNCTIONS)
     };
+#undef PARVULA_CODEC_PREFIX
 
     // libheif's functions, or nullptr when the library (or a function of it) is missing.
     const THeifFunctions* HeifFunctions()
     {
-        static const TCodecLibrary library(PARVULA_LIBHEIF_FILE);
-        static const THeifFunctions* const functions = [] {
-            static THeifFunctions table;
-            bool complete = true;
-#define BIND(name) complete = library.Bind(table.name, "heif_" #name) && complete;
-            PARVULA_HEIF_FUNCTIONS(BIND)
-#undef BIND
-            return complete ? &table : nullptr;
-        }();
-        return functions;
+        return CodecFunctions<THeifFunctions>(PARVULA_LIBHEIF_FILE);
     }
 
     const THeifFunctions& LibHeif()
