@@ -58,7 +58,7 @@ TEST_F(IniStore, ReadsLenientlyAndFallsBackToTheDefault)
 TEST_F(IniStore, SectionNamesWithTrailingBlanksOrBracketsAreFoundAgain)
 {
     // Profile names are typed by users: "Small " and "a]b" must each stay one section.
-    for (const QString section :
+    for (const QString& section :
         { QStringLiteral("Profil_Small "), QStringLiteral("Profil_a]b") }) {
         WriteSetting(section, "Width", "10");
         WriteSetting(section, "Height", "20");
