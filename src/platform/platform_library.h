@@ -8,14 +8,14 @@ namespace parvula::platform {
 // until the very end, from any thread.
 class TSharedLibrary {
 public:
-    // Opens the library where the system's loader finds a linked one; a library that cannot be
-    // opened (or misses a library of its own) leaves Loaded() false.
+    // Opens the library where the system's loader finds a linked one; one that cannot be
+    // opened (or misses a library of its own) has no functions.
     explicit TSharedLibrary(const char* fileName);
     TSharedLibrary(const TSharedLibrary&) = delete;
     TSharedLibrary& operator=(const TSharedLibrary&) = delete;
 
-    bool Loaded() const { return m_handle != nullptr; }
-    // The address of an exported function, or nullptr when the library lacks it.
+    // The address of an exported function, or nullptr when the library lacks it (or could not
+    // be opened).
     void* Symbol(const char* name) const;
 
 private:
