@@ -75,10 +75,11 @@ public:
     virtual void ReadRow(std::uint8_t* bgr) = 0;
 };
 
-// A row reader for a picture whose rows can be decoded one after another (a JPEG image, a
-// non-interlaced PNG image, drawn on white as it decodes); nullptr for every other picture.
-// Decoding errors are thrown by ReadRow, with the texts of a whole decode. The picture must
-// outlive the reader.
+// A row reader for a picture whose rows can be decoded one after another (a JPEG image, a PNG
+// image, drawn on white as it decodes; an interlaced PNG is decoded whole when the reader is
+// opened); nullptr for every other picture. Decoding errors are thrown by ReadRow (or by the
+// opening of an interlaced PNG), with the texts of a whole decode. The picture must outlive the
+// reader.
 std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture);
 
 // Loading by extension; on failure the picture keeps its previous graphic.

@@ -136,7 +136,7 @@ std::unique_ptr<TRowReader> OpenJpegRows(const TGraphic& jpeg);
 // variant keeps a copy of its bytes).
 std::unique_ptr<TGraphic> ReadPng(std::span<const std::uint8_t> bytes);
 std::unique_ptr<TGraphic> ReadPng(TSharedBytes bytes);
-// The rows of a non-interlaced PNG graphic drawn on white; nullptr for an interlaced one.
+// The rows of a PNG graphic drawn on white (an interlaced one decoded whole first).
 std::unique_ptr<TRowReader> OpenPngRows(const TGraphic& png);
 TBytes EncodePngBytes(const TBitmap& bitmap);
 

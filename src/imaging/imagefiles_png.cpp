@@ -538,8 +538,10 @@ namespace {
         std::uint64_t m_imageDataBytes;
     };
 
-    // A non-interlaced PNG's rows drawn on white as libpng decodes them: the rows of drawing the
-    // whole image on white, without the whole image.
+    // A PNG's rows drawn on white: the rows of drawing the whole image on white, without a drawn
+    // copy of it. A non-interlaced image's rows come as libpng decodes them; an interlaced one,
+    // whose passes each cover the whole picture, is decoded whole first, and its rows are drawn
+    // from there one at a time.
     class TPngRowReader final : public TRowReader {
     public:
         explicit TPngRowReader(const TPngGraphic& graphic)
@@ -550,8 +552,13 @@ namespace {
             const TPngHeader header = m_reader.Header();
             // Bytes held elsewhere (a mapped file) may have changed since they were loaded.
             if (header.width != graphic.Header().width || header.height != graphic.Header().height
-                || header.rowBytes != graphic.Header().rowBytes)
+                || header.rowBytes != graphic.Header().rowBytes
+                || header.interlaced != graphic.Header().interlaced)
                 throw EError(TCode::PngTruncated);
+            if (header.interlaced) {
+                m_raster = m_reader.ReadAll();
+                m_row = {};
+            }
         }
         int Width() const override { return m_graphic.Width(); }
         int Height() const override { return m_graphic.Height(); }
@@ -559,16 +566,21 @@ namespace {
         {
             if (m_next >= m_graphic.Height())
                 throw EError(TCode::JpegNoMoreRows);
-            m_reader.ReadRow(m_row.data());
+            const std::uint8_t* row = m_row.data();
+            if (m_raster.rows.empty())
+                m_reader.ReadRow(m_row.data());
+            else
+                row = m_raster.rows.data() + m_raster.rowBytes * static_cast<std::size_t>(m_next);
             ++m_next;
             std::memset(bgr, 255, static_cast<std::size_t>(m_graphic.Width()) * 3);
-            m_graphic.DrawRow(m_row.data(), bgr, m_graphic.Width(), 3);
+            m_graphic.DrawRow(row, bgr, m_graphic.Width(), 3);
         }
 
     private:
         const TPngGraphic& m_graphic;
         TPngReader m_reader;
         std::vector<std::uint8_t> m_row;
+        TPngRaster m_raster; // an interlaced image, decoded whole
         int m_next = 0;
     };
 
@@ -723,7 +735,7 @@ std::unique_ptr<TGraphic> ReadPng(TSharedBytes shared)
 std::unique_ptr<TRowReader> OpenPngRows(const TGraphic& graphic)
 {
     const auto* png = dynamic_cast<const TPngGraphic*>(&graphic);
-    if (!png || png->Header().interlaced)
+    if (!png)
         return nullptr;
     return std::make_unique<TPngRowReader>(*png);
 }
