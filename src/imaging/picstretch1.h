@@ -126,6 +126,9 @@ void Resample(TBitmap& source, TBitmap& dest, TFilterFunc filter, float support)
 // destination pixel is a copy of the source pixel under its centre. With an EXIF orientation of
 // 2 to 8 the source is taken as turned upright (dest has the upright size), without turning it.
 void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation = 1);
+// The same pixels from rows that arrive top to bottom, holding one row: every source row is read,
+// so a decoding error arrives as in a whole decode.
+void StretchNearestRows(TRowReader& source, TBitmap& dest, int orientation = 1);
 
 struct TFitSize {
     int width;

@@ -111,6 +111,18 @@ void TBitmapRowReader::ReadRow(std::uint8_t* bgr)
     std::copy(row, row + 3 * static_cast<std::size_t>(m_bitmap.Width()), bgr);
 }
 
+namespace {
+
+    // Destination pixel i takes upright pixel floor((2i + 1) * S / (2 * D)), the one under its
+    // centre: whole rows and columns are dropped or repeated evenly and symmetrically, and the
+    // index is always below S. 64-bit integers: no rounding question and no overflow.
+    int NearestIndex(int i, int sourceLength, int destLength)
+    {
+        return static_cast<int>((2LL * i + 1) * sourceLength / (2LL * destLength));
+    }
+
+} // namespace
+
 void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation)
 {
     const int sw = source.Width();
@@ -126,15 +138,12 @@ void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation)
     int uw = 0;
     int uh = 0;
     UprightSize(orientation, sw, sh, uw, uh);
-    // Destination pixel i takes upright pixel floor((2i + 1) * S / (2 * D)), the one under its
-    // centre: whole rows and columns are dropped or repeated evenly and symmetrically, and the
-    // index is always below S. 64-bit integers: no rounding question and no overflow.
     std::vector<int> columns(static_cast<std::size_t>(dw));
     for (int x = 0; x < dw; ++x)
-        columns[static_cast<std::size_t>(x)] = static_cast<int>((2LL * x + 1) * uw / (2LL * dw));
+        columns[static_cast<std::size_t>(x)] = NearestIndex(x, uw, dw);
     if (orientation < 2 || orientation > 8) {
         for (int y = 0; y < dh; ++y) {
-            const int sy = static_cast<int>((2LL * y + 1) * sh / (2LL * dh));
+            const int sy = NearestIndex(y, sh, dh);
             const std::uint8_t* in = source.ScanLine(sy);
             std::uint8_t* out = dest.ScanLine(y);
             for (int x = 0; x < dw; ++x, out += 3)
@@ -143,7 +152,7 @@ void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation)
         return;
     }
     for (int y = 0; y < dh; ++y) {
-        const int uy = static_cast<int>((2LL * y + 1) * uh / (2LL * dh));
+        const int uy = NearestIndex(y, uh, dh);
         std::uint8_t* out = dest.ScanLine(y);
         for (int x = 0; x < dw; ++x, out += 3) {
             int sx = 0;
@@ -154,19 +163,77 @@ void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation)
     }
 }
 
+void StretchNearestRows(TRowReader& source, TBitmap& dest, int orientation)
+{
+    const int sw = source.Width();
+    const int sh = source.Height();
+    const int dw = dest.Width();
+    const int dh = dest.Height();
+    if (dw == 0 || dh == 0)
+        return;
+    if (sw < 1 || sh < 1)
+        throw EError(TCode::SourceBitmapTooSmall);
+    if (dest.BitsPerPixel() != 24)
+        throw EError(TCode::StretchDepth);
+    if (orientation < 1 || orientation > 8)
+        orientation = 1;
+    int uw = 0;
+    int uh = 0;
+    UprightSize(orientation, sw, sh, uw, uh);
+    // Each line of the destination (a row; a column when the picture lies on its side) takes
+    // its pixels from one stored row, and along the line from the same stored columns.
+    const bool onItsSide = orientation >= 5;
+    const int lines = onItsSide ? dw : dh;
+    const int length = onItsSide ? dh : dw;
+    std::vector<int> storedRow(static_cast<std::size_t>(lines));
+    std::vector<int> storedColumn(static_cast<std::size_t>(length));
+    int sx = 0;
+    int sy = 0;
+    for (int line = 0; line < lines; ++line) {
+        if (onItsSide)
+            StoredPosition(orientation, sw, sh, NearestIndex(line, uw, dw), 0, sx, sy);
+        else
+            StoredPosition(orientation, sw, sh, 0, NearestIndex(line, uh, dh), sx, sy);
+        storedRow[static_cast<std::size_t>(line)] = sy;
+    }
+    for (int k = 0; k < length; ++k) {
+        if (onItsSide)
+            StoredPosition(orientation, sw, sh, 0, NearestIndex(k, uh, dh), sx, sy);
+        else
+            StoredPosition(orientation, sw, sh, NearestIndex(k, uw, dw), 0, sx, sy);
+        storedColumn[static_cast<std::size_t>(k)] = 3 * sx;
+    }
+    // The lines in the order their stored rows arrive.
+    std::vector<int> order(static_cast<std::size_t>(lines));
+    for (int line = 0; line < lines; ++line)
+        order[static_cast<std::size_t>(line)] = line;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return storedRow[static_cast<std::size_t>(a)] < storedRow[static_cast<std::size_t>(b)];
+    });
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(sw) * 3);
+    int read = 0; // rows read so far
+    for (const int line : order) {
+        while (read <= storedRow[static_cast<std::size_t>(line)]) {
+            source.ReadRow(row.data());
+            ++read;
+        }
+        for (int k = 0; k < length; ++k) {
+            std::uint8_t* out = onItsSide ? dest.ScanLine(k) + 3 * static_cast<std::size_t>(line)
+                                          : dest.ScanLine(line) + 3 * static_cast<std::size_t>(k);
+            std::memcpy(out, row.data() + storedColumn[static_cast<std::size_t>(k)], 3);
+        }
+    }
+    for (; read < sh; ++read)
+        source.ReadRow(row.data());
+}
+
 namespace {
 
-    // The picture drawn on white into a new 24-bit bitmap: from its rows where they stream (a
-    // JPEG; a PNG, drawn on white as it decodes), so that no decoded copy is kept beside it.
+    // The picture drawn on white into a new 24-bit bitmap: transparent and partly transparent
+    // parts end up on white; a GIF shows its first frame.
     TBitmap DrawnOnWhite(const TPicture& picture)
     {
         TBitmap source(picture.Width(), picture.Height(), 24);
-        if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
-            for (int y = 0; y < source.Height(); ++y)
-                rows->ReadRow(source.ScanLine(y));
-            return source;
-        }
-        // Transparent and partly transparent parts end up on white; a GIF shows its first frame.
         source.Fill(TRgb { 255, 255, 255 });
         picture.DrawOnto(source);
         return source;
@@ -189,16 +256,19 @@ void FitToBox(TPicture& picture, const TFitOptions& options)
     const bool kernel = options.filter != TFilter::None;
 
     // Rows that stream (a JPEG's; a PNG's, drawn on white row by row) go straight into the
-    // horizontal pass, so the whole picture is never held, turned or not.
-    if (kernel) {
+    // horizontal pass or the nearest-neighbour copy, so the whole picture is never held, turned
+    // or not.
+    if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
         TBitmap target(size->width, size->height, 24);
-        if (std::unique_ptr<TRowReader> rows = OpenRowReader(picture)) {
+        if (kernel) {
             const TKernelEntry& entry = KernelOf(options.filter);
             ResampleRows(*rows, target, entry.filter, entry.support, orientation);
-            rows.reset(); // it reads the picture's bytes, which the assignment replaces
-            picture.Assign(std::move(target));
-            return;
+        } else {
+            StretchNearestRows(*rows, target, orientation);
         }
+        rows.reset(); // it reads the picture's bytes, which the assignment replaces
+        picture.Assign(std::move(target));
+        return;
     }
 
     // A 24-bit bitmap without its transparency mark draws as itself: it is read where it is.

@@ -160,14 +160,15 @@ TEST(TurnedResampleTest, FitToBoxTurnsJpegsAsTurningTheDecodedPictureFirstWould)
     const TBitmap stored = Decoded(test::LoadBytes(dir, "s.jpg", file));
     for (int orientation = 1; orientation <= 8; ++orientation) {
         const TBitmap upright = Upright(stored, orientation);
-        // A kernel shrinking and enlarging, nearest-neighbour stretching, and a box that keeps
+        // A kernel and nearest-neighbour stretching, shrinking and enlarging, and a box that keeps
         // the size (the picture is only turned).
         struct TCase {
             int box;
             TFilter filter;
         };
         for (const TCase c : { TCase { 30, TFilter::Lanczos3 }, TCase { 120, TFilter::Mitchell },
-                 TCase { 30, TFilter::None }, TCase { 0, TFilter::Lanczos3 } }) {
+                 TCase { 30, TFilter::None }, TCase { 120, TFilter::None },
+                 TCase { 0, TFilter::Lanczos3 } }) {
             TFitOptions options { c.box, c.box, true, TFitDirection::BothWays, c.filter };
             SetSimdLevel(TSimdLevel::Scalar);
             TPicture whole;
