@@ -75,7 +75,7 @@ namespace {
         { TGraphicKind::Jpeg, kJpeg, "jpg", 2, true, false, true, ReadJpegGraphic, EncodeJpeg,
             OpenJpegRows },
         { TGraphicKind::Gif, kGif, "gif", 4, false, true, false, ReadGifGraphic, EncodeGifFile,
-            nullptr },
+            OpenGifRows },
         { TGraphicKind::Png, kPng, "png", 3, false, true, true, ReadPngGraphic, EncodePngFile,
             OpenPngRows },
         { TGraphicKind::Icon, kIco, "", 0, false, false, false, ReadIcoGraphic, nullptr, nullptr },

@@ -77,7 +77,8 @@ public:
 
 // A row reader for a picture whose rows can be decoded one after another (a JPEG image, a PNG
 // image, drawn on white as it decodes; an interlaced PNG is decoded whole when the reader is
-// opened); nullptr for every other picture. Decoding errors are thrown by ReadRow (or by the
+// opened; a GIF's first frame, a photo decoded by its library), drawn on white; nullptr for every
+// other picture. Decoding errors are thrown by ReadRow (or by the
 // opening of an interlaced PNG), with the texts of a whole decode. The picture must outlive the
 // reader.
 std::unique_ptr<TRowReader> OpenRowReader(const TPicture& picture);

@@ -223,6 +223,17 @@ namespace {
         GifFileType* m_gif = nullptr;
     };
 
+    // The frame's transparent colour index from its graphic control record, or -1.
+    int TransparentIndex(const TFrame& frame)
+    {
+        int transparent = -1;
+        for (const TExtension& extension : frame.extensions)
+            if (extension.code == GraphicControlCode && !extension.blocks.empty()
+                && extension.blocks[0].size() >= 4 && (extension.blocks[0][0] & 1))
+                transparent = extension.blocks[0][3];
+        return transparent;
+    }
+
     class TGifGraphic final : public TGraphic {
     public:
         int m_width = 0;
@@ -242,34 +253,38 @@ namespace {
         // beyond the colour table are not drawn.
         void DrawOnto(TBitmap& target) const override
         {
+            const int bottom = std::min(m_height, target.Height());
+            const int right = std::min(m_width, target.Width());
+            const int pixelBytes = target.BitsPerPixel() / 8;
+            for (int y = 0; y < bottom; ++y)
+                DrawRow(y, target.ScanLine(y), right, pixelBytes);
+        }
+
+        // Row y of the screen's first frame onto a row of pixelBytes-byte pixels, its first
+        // right pixels: the frame's visible pixels copied, the rest (outside the frame, the
+        // transparent index, an index beyond the colour table) left as they are.
+        void DrawRow(int y, std::uint8_t* row, int right, int pixelBytes) const
+        {
             const TFrame& frame = m_frames.front();
+            const int fy = y - frame.top;
+            if (fy < 0 || fy >= frame.height)
+                return;
             const std::vector<GifColorType>& colours
                 = frame.colours.empty() ? m_colours : frame.colours;
-            int transparent = -1;
-            for (const TExtension& extension : frame.extensions)
-                if (extension.code == GraphicControlCode && !extension.blocks.empty()
-                    && extension.blocks[0].size() >= 4 && (extension.blocks[0][0] & 1))
-                    transparent = extension.blocks[0][3];
-            const int right = std::min(m_width, target.Width());
-            const int bottom = std::min(m_height, target.Height());
-            for (int fy = 0; fy < frame.height; ++fy) {
-                const int y = frame.top + fy;
-                if (y >= bottom)
+            const int transparent = TransparentIndex(frame);
+            const std::uint8_t* src
+                = frame.pixels.data() + static_cast<std::size_t>(fy) * frame.width;
+            for (int fx = 0; fx < frame.width; ++fx) {
+                const int x = frame.left + fx;
+                if (x >= right)
                     break;
-                const std::uint8_t* src
-                    = frame.pixels.data() + static_cast<std::size_t>(fy) * frame.width;
-                for (int fx = 0; fx < frame.width; ++fx) {
-                    const int x = frame.left + fx;
-                    if (x >= right)
-                        break;
-                    const int index = src[fx];
-                    if (index == transparent || static_cast<std::size_t>(index) >= colours.size())
-                        continue;
-                    std::uint8_t* dst = PixelAt(target, x, y);
-                    dst[0] = colours[index].Blue;
-                    dst[1] = colours[index].Green;
-                    dst[2] = colours[index].Red;
-                }
+                const int index = src[fx];
+                if (index == transparent || static_cast<std::size_t>(index) >= colours.size())
+                    continue;
+                std::uint8_t* dst = row + static_cast<std::size_t>(x) * pixelBytes;
+                dst[0] = colours[index].Blue;
+                dst[1] = colours[index].Green;
+                dst[2] = colours[index].Red;
             }
         }
 
@@ -366,7 +381,38 @@ namespace {
         return extension;
     }
 
+    // The first frame's rows drawn on white, one at a time: the rows of drawing the picture on
+    // white, without a full-size bitmap beside the decoded frames.
+    class TGifRowReader final : public TRowReader {
+    public:
+        explicit TGifRowReader(const TGifGraphic& graphic)
+            : m_graphic(graphic)
+        {
+        }
+        int Width() const override { return m_graphic.Width(); }
+        int Height() const override { return m_graphic.Height(); }
+        void ReadRow(std::uint8_t* bgr) override
+        {
+            if (m_next >= m_graphic.Height())
+                throw EError(TCode::JpegNoMoreRows);
+            std::memset(bgr, 255, static_cast<std::size_t>(m_graphic.Width()) * 3);
+            m_graphic.DrawRow(m_next++, bgr, m_graphic.Width(), 3);
+        }
+
+    private:
+        const TGifGraphic& m_graphic;
+        int m_next = 0;
+    };
+
 } // namespace
+
+std::unique_ptr<TRowReader> OpenGifRows(const TGraphic& graphic)
+{
+    const auto* gif = dynamic_cast<const TGifGraphic*>(&graphic);
+    if (!gif)
+        return nullptr;
+    return std::make_unique<TGifRowReader>(*gif);
+}
 
 std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes)
 {

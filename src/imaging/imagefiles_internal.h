@@ -141,6 +141,8 @@ std::unique_ptr<TRowReader> OpenPngRows(const TGraphic& png);
 TBytes EncodePngBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadGif(std::span<const std::uint8_t> bytes);
+// The rows of a GIF graphic's first frame drawn on white.
+std::unique_ptr<TRowReader> OpenGifRows(const TGraphic& gif);
 TBytes EncodeGifBytes(const TBitmap& bitmap);
 
 std::unique_ptr<TGraphic> ReadIco(TBytes bytes);

@@ -1,5 +1,5 @@
 // GIF: the writer's header, colour table and graphic control extension, the first frame's
-// drawing, a GIF writing itself with all its frames, and damaged files.
+// drawing (and its streamed rows), a GIF writing itself with all its frames, and damaged files.
 #include <cstring>
 
 #include <gif_lib.h>
@@ -7,6 +7,7 @@
 
 #include "imaging/imagefiles.h"
 #include "imaging/imaging_support.h"
+#include "imaging/picstretch1.h"
 
 using namespace parvula::imaging;
 using namespace parvula::imaging::test;
@@ -266,6 +267,34 @@ TEST(GifWriter, NoExactKeyColourAfterReductionMeansNoTransparency)
     EXPECT_EQ(file[13], 0x2C);
 }
 
+namespace {
+
+// The first frame's streamed rows are its drawing on white, and fitting the GIF (which streams
+// them) gives the bytes of fitting that drawing, by a kernel and by nearest neighbour.
+void ExpectStreamsAsDrawn(const TTempDir& dir, const TBytes& file)
+{
+    TPicture picture = LoadBytes(dir, "s.gif", file);
+    const TBitmap drawn = ToBitmap(picture);
+    const std::unique_ptr<TRowReader> rows = OpenRowReader(picture);
+    ASSERT_NE(rows, nullptr);
+    TBitmap streamed(rows->Width(), rows->Height(), 24);
+    for (int y = 0; y < streamed.Height(); ++y)
+        rows->ReadRow(streamed.ScanLine(y));
+    EXPECT_EQ(PixelBytes(streamed), PixelBytes(drawn));
+    for (const TFilter filter : { TFilter::Lanczos3, TFilter::None }) {
+        const TFitOptions options { 4, 4, true, TFitDirection::BothWays, filter };
+        TPicture whole;
+        whole.Assign(drawn);
+        FitToBox(whole, options);
+        TPicture gif = LoadBytes(dir, "t.gif", file);
+        FitToBox(gif, options);
+        EXPECT_EQ(PixelBytes(*gif.Bitmap()), PixelBytes(*whole.Bitmap()))
+            << "filter " << static_cast<int>(filter);
+    }
+}
+
+} // namespace
+
 TEST(GifDrawing, FirstFrameAtItsPositionWithItsTransparencyClippedToTheScreen)
 {
     TTempDir dir;
@@ -290,8 +319,9 @@ TEST(GifDrawing, FirstFrameAtItsPositionWithItsTransparencyClippedToTheScreen)
     later.pixels.assign(30, 2);
 
     {
-        TPicture picture
-            = LoadBytes(dir, "a.gif", MakeGif(6, 5, { Black, Black }, { first, later }));
+        const TBytes file = MakeGif(6, 5, { Black, Black }, { first, later });
+        ExpectStreamsAsDrawn(dir, file);
+        TPicture picture = LoadBytes(dir, "a.gif", file);
         EXPECT_EQ(picture.Kind(), TGraphicKind::Gif);
         EXPECT_EQ(picture.Width(), 6);
         EXPECT_EQ(picture.Height(), 5);
@@ -306,7 +336,9 @@ TEST(GifDrawing, FirstFrameAtItsPositionWithItsTransparencyClippedToTheScreen)
     }
     {
         // A frame reaching past the screen is drawn only where it overlaps it.
-        TPicture picture = LoadBytes(dir, "b.gif", MakeGif(6, 5, {}, { offScreen }));
+        const TBytes file = MakeGif(6, 5, {}, { offScreen });
+        ExpectStreamsAsDrawn(dir, file);
+        TPicture picture = LoadBytes(dir, "b.gif", file);
         const TBitmap drawn = ToBitmap(picture);
         EXPECT_EQ(drawn.Width(), 6);
         EXPECT_EQ(drawn.PixelColor(5, 4), (TRgb { 0, 255, 0 }));
@@ -318,7 +350,9 @@ TEST(GifDrawing, FirstFrameAtItsPositionWithItsTransparencyClippedToTheScreen)
         wild.width = 2;
         wild.height = 1;
         wild.pixels = { 1, 3 };
-        TPicture picture = LoadBytes(dir, "c.gif", MakeGif(2, 1, { Red, Green }, { wild }));
+        const TBytes file = MakeGif(2, 1, { Red, Green }, { wild });
+        ExpectStreamsAsDrawn(dir, file);
+        TPicture picture = LoadBytes(dir, "c.gif", file);
         const TBitmap drawn = ToBitmap(picture);
         EXPECT_EQ(drawn.PixelColor(0, 0), (TRgb { 0, 255, 0 }));
         EXPECT_EQ(drawn.PixelColor(1, 0), (TRgb { 255, 255, 255 }));
@@ -337,7 +371,9 @@ TEST(GifDrawing, InterlacedRowsLandInTheirPlace)
         table[y] = GifColorType { static_cast<GifByteType>(y * 10), 0, 0 };
     for (int y = 0; y < 11; ++y)
         frame.pixels.push_back(static_cast<std::uint8_t>(y));
-    TPicture picture = LoadBytes(dir, "i.gif", MakeGif(1, 11, table, { frame }));
+    const TBytes file = MakeGif(1, 11, table, { frame });
+    ExpectStreamsAsDrawn(dir, file);
+    TPicture picture = LoadBytes(dir, "i.gif", file);
     const TBitmap drawn = ToBitmap(picture);
     for (int y = 0; y < 11; ++y)
         EXPECT_EQ(drawn.PixelColor(0, y).r, y * 10) << y;
