@@ -125,42 +125,12 @@ namespace {
 
 void StretchNearest(const TBitmap& source, TBitmap& dest, int orientation)
 {
-    const int sw = source.Width();
-    const int sh = source.Height();
-    const int dw = dest.Width();
-    const int dh = dest.Height();
-    if (dw == 0 || dh == 0)
-        return;
-    if (sw < 1 || sh < 1)
-        throw EError(TCode::SourceBitmapTooSmall);
-    if (source.BitsPerPixel() != 24 || dest.BitsPerPixel() != 24)
+    // Refused where the row version would go on to copy pixels: it takes 24-bit rows only.
+    if (dest.Width() > 0 && dest.Height() > 0 && source.Width() > 0 && source.Height() > 0
+        && source.BitsPerPixel() != 24)
         throw EError(TCode::StretchDepth);
-    int uw = 0;
-    int uh = 0;
-    UprightSize(orientation, sw, sh, uw, uh);
-    std::vector<int> columns(static_cast<std::size_t>(dw));
-    for (int x = 0; x < dw; ++x)
-        columns[static_cast<std::size_t>(x)] = NearestIndex(x, uw, dw);
-    if (orientation < 2 || orientation > 8) {
-        for (int y = 0; y < dh; ++y) {
-            const int sy = NearestIndex(y, sh, dh);
-            const std::uint8_t* in = source.ScanLine(sy);
-            std::uint8_t* out = dest.ScanLine(y);
-            for (int x = 0; x < dw; ++x, out += 3)
-                std::memcpy(out, in + 3 * columns[static_cast<std::size_t>(x)], 3);
-        }
-        return;
-    }
-    for (int y = 0; y < dh; ++y) {
-        const int uy = NearestIndex(y, uh, dh);
-        std::uint8_t* out = dest.ScanLine(y);
-        for (int x = 0; x < dw; ++x, out += 3) {
-            int sx = 0;
-            int sy = 0;
-            StoredPosition(orientation, sw, sh, columns[static_cast<std::size_t>(x)], uy, sx, sy);
-            std::memcpy(out, source.ScanLine(sy) + 3 * static_cast<std::size_t>(sx), 3);
-        }
-    }
+    TBitmapRowReader rows(source);
+    StretchNearestRows(rows, dest, orientation);
 }
 
 void StretchNearestRows(TRowReader& source, TBitmap& dest, int orientation)
