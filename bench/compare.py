@@ -408,7 +408,8 @@ def write_report(docs, rows, skipped, photos, sizes, one, two, loads, load_start
         "open: neither the full-size bitmap nor the horizontal pass's whole result ever exists. "
         "A photo that its EXIF orientation turns streams too, in the upright picture's order of "
         "operations, and so do a PNG's rows (an interlaced PNG's from its decoded image, "
-        "without a copy drawn on white; see Every kind of photo below).")
+        "without a copy drawn on white; see Every kind of photo below) and a GIF's first frame. "
+        "Nearest-neighbour stretching copies its pixels from these rows as they arrive.")
     add("- Files: parvula-cli decodes a photo where it lies in the mapped file, without copying "
         "it into memory first; a file cut short while it is read turns its lost pages into "
         "zeros instead of ending the process, and a photo whose file changed meanwhile is made "
