@@ -95,7 +95,13 @@ namespace {
 
     // IHDR, the chunks before the image data, the image data compressed anew (Sub filter on every
     // row, zlib level 7, cut into chunks of 65535 bytes), the chunks after it, IEND.
-    TBytes WritePng(const TPngRaster& raster, const std::vector<TChunk>& chunks)
+    // Row y of an image being written, into row (the raster's rowBytes).
+    using TPngRowSource = std::function<void(std::uint32_t y, std::uint8_t* row)>;
+
+    // The file of an image of raster's size and layout whose rows come from rows, one at a time:
+    // neither a second copy of the image nor of its compressed data is made.
+    TBytes WritePng(
+        const TPngRaster& raster, const TPngRowSource& rows, const std::vector<TChunk>& chunks)
     {
         TBytes out(PngSignature, PngSignature + 8);
         std::uint8_t ihdr[13];
@@ -117,7 +123,22 @@ namespace {
         std::memset(&z, 0, sizeof z);
         if (deflateInit(&z, 7) != Z_OK)
             throw EError(TCode::PngZlibInit);
-        TBytes compressed;
+        // The compressed stream goes into IDAT chunks of IdatChunkBytes as it fills them.
+        TBytes pending;
+        pending.reserve(IdatChunkBytes);
+        const auto put = [&](const std::uint8_t* data, std::size_t count) {
+            while (count > 0) {
+                const std::size_t take = std::min(count, IdatChunkBytes - pending.size());
+                pending.insert(pending.end(), data, data + take);
+                data += take;
+                count -= take;
+                if (pending.size() == IdatChunkBytes) {
+                    PutChunk(out, "IDAT", pending.data(), pending.size());
+                    pending.clear();
+                }
+            }
+        };
+        TBytes row(raster.rowBytes);
         TBytes filtered(raster.rowBytes + 1);
         std::uint8_t buffer[1 << 15];
         // Sub looks back one whole pixel, or one byte when pixels are smaller than a byte.
@@ -127,7 +148,7 @@ namespace {
         for (std::uint32_t y = 0; y <= raster.height; ++y) {
             const bool last = y == raster.height;
             if (!last) {
-                const std::uint8_t* row = raster.rows.data() + raster.rowBytes * y;
+                rows(y, row.data());
                 filtered[0] = 1;
                 for (std::size_t i = 0; i < raster.rowBytes; ++i)
                     filtered[i + 1] = static_cast<std::uint8_t>(
@@ -139,21 +160,31 @@ namespace {
                 z.next_out = buffer;
                 z.avail_out = sizeof buffer;
                 status = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-                compressed.insert(compressed.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+                put(buffer, sizeof buffer - z.avail_out);
             } while (status == Z_OK && (z.avail_in > 0 || z.avail_out == 0 || last));
         }
         deflateEnd(&z);
         if (status != Z_STREAM_END)
             throw EError(TCode::PngZlibCompress);
+        if (!pending.empty())
+            PutChunk(out, "IDAT", pending.data(), pending.size());
 
-        for (std::size_t at = 0; at < compressed.size(); at += IdatChunkBytes)
-            PutChunk(out, "IDAT", compressed.data() + at,
-                std::min(IdatChunkBytes, compressed.size() - at));
         for (const TChunk& chunk : chunks)
             if (chunk.afterImageData)
                 PutChunk(out, chunk.type.data(), chunk.data.data(), chunk.data.size());
         PutChunk(out, "IEND", nullptr, 0);
         return out;
+    }
+
+    // The file of a whole decoded raster.
+    TBytes WritePng(const TPngRaster& raster, const std::vector<TChunk>& chunks)
+    {
+        return WritePng(
+            raster,
+            [&](std::uint32_t y, std::uint8_t* row) {
+                std::memcpy(row, raster.rows.data() + raster.rowBytes * y, raster.rowBytes);
+            },
+            chunks);
     }
 
     // libpng reports errors by longjmp; as with the JPEG decoder, the jump stays inside the small
@@ -779,23 +810,22 @@ TBytes EncodePngBytes(const TBitmap& bitmap)
             chunks.push_back(
                 TChunk { { 't', 'R', 'N', 'S' }, { 0, key.r, 0, key.g, 0, key.b }, false });
     }
-    raster.rows.resize(raster.rowBytes * raster.height);
+    // Each row taken from the bitmap as it is written: a full-size picture is never copied.
     const int bytes = bitmap.BitsPerPixel() / 8;
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const std::uint8_t* src = bitmap.ScanLine(y);
-        std::uint8_t* dst = raster.rows.data() + raster.rowBytes * y;
+    const auto row = [&](std::uint32_t y, std::uint8_t* dst) {
+        const std::uint8_t* src = bitmap.ScanLine(static_cast<int>(y));
         if (paletted) {
             // Packed indices have the same layout in both formats: leftmost pixel in the high bits.
             std::memcpy(dst, src, raster.rowBytes);
-            continue;
+            return;
         }
         for (int x = 0; x < bitmap.Width(); ++x, src += bytes, dst += 3) {
             dst[0] = src[2];
             dst[1] = src[1];
             dst[2] = src[0];
         }
-    }
-    return WritePng(raster, chunks);
+    };
+    return WritePng(raster, row, chunks);
 }
 
 } // namespace parvula::imaging
