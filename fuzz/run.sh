@@ -100,6 +100,7 @@ for target in $TARGETS; do
   echo "== $target: ${SECONDS_PER_TARGET}s"
   # shellcheck disable=SC2086
   (cd "$artifacts" && HOME=$WORK/home ASAN_OPTIONS=detect_leaks=1 \
+    LSAN_OPTIONS=suppressions=$ROOT/tests/lsan_suppressions.txt \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$ROOT/$BUILD/bin/$target" -max_total_time="$SECONDS_PER_TARGET" -timeout=25 \
       -rss_limit_mb=3072 -max_len=$maxlen -print_final_stats=1 \
