@@ -93,13 +93,13 @@ namespace {
         }
     }
 
-    // IHDR, the chunks before the image data, the image data compressed anew (Sub filter on every
-    // row, zlib level 7, cut into chunks of 65535 bytes), the chunks after it, IEND.
     // Row y of an image being written, into row (the raster's rowBytes).
     using TPngRowSource = std::function<void(std::uint32_t y, std::uint8_t* row)>;
 
-    // The file of an image of raster's size and layout whose rows come from rows, one at a time:
-    // neither a second copy of the image nor of its compressed data is made.
+    // IHDR, the chunks before the image data, the image data compressed anew (Sub filter on every
+    // row, zlib level 7, cut into chunks of 65535 bytes), the chunks after it, IEND. The image has
+    // raster's size and layout and its rows come from rows, one at a time: neither a second copy
+    // of the image nor of its compressed data is made.
     TBytes WritePng(
         const TPngRaster& raster, const TPngRowSource& rows, const std::vector<TChunk>& chunks)
     {
@@ -598,10 +598,10 @@ namespace {
             if (m_next >= m_graphic.Height())
                 throw EError(TCode::JpegNoMoreRows);
             const std::uint8_t* row = m_row.data();
-            if (m_raster.rows.empty())
-                m_reader.ReadRow(m_row.data());
-            else
+            if (m_graphic.Header().interlaced)
                 row = m_raster.rows.data() + m_raster.rowBytes * static_cast<std::size_t>(m_next);
+            else
+                m_reader.ReadRow(m_row.data());
             ++m_next;
             std::memset(bgr, 255, static_cast<std::size_t>(m_graphic.Width()) * 3);
             m_graphic.DrawRow(row, bgr, m_graphic.Width(), 3);
