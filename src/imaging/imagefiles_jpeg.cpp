@@ -321,6 +321,16 @@ namespace {
             }
         }
 
+        // How far the library has read through the bytes (all of them once a progressive image
+        // has started: its coefficients are then in the library's memory).
+        std::size_t BytesRead() const
+        {
+            const TJpegDecode& state = m_state.value;
+            if (!state.cinfo.src)
+                return 0;
+            return static_cast<std::size_t>(state.cinfo.src->next_input_byte - state.data);
+        }
+
     private:
         TJpegDecodeState m_state;
         std::vector<std::uint8_t> m_row;
@@ -373,6 +383,7 @@ namespace {
         }
 
         std::span<const std::uint8_t> Bytes() const { return m_bytes.view; }
+        const std::function<void(std::size_t)>& LetGo() const { return m_bytes.letGo; }
 
         // Bytes held elsewhere (a mapped file) may have changed since the header was read:
         // rows of another size would not fit the picture.
@@ -391,10 +402,13 @@ namespace {
 
     // A JPEG image's rows straight from the decompressor. A JPEG is opaque, so its rows are what
     // drawing it on white gives.
+    // The bytes the library has read are let go as it goes (every megabyte, a little behind
+    // its read position), so that a large photo's file is not all in memory by its last row.
     class TJpegRowReader final : public TRowReader {
     public:
         explicit TJpegRowReader(const TJpegGraphic& graphic)
             : m_decoder(graphic.Bytes(), graphic.ThroughProfile())
+            , m_letGo(graphic.LetGo())
             , m_width(graphic.Width())
             , m_height(graphic.Height())
         {
@@ -409,10 +423,20 @@ namespace {
                 throw EError(TCode::JpegNoMoreRows);
             m_decoder.ReadRow(bgr);
             ++m_next;
+            constexpr std::size_t kStep = std::size_t { 1 } << 20;
+            if (m_letGo) {
+                const std::size_t read = m_decoder.BytesRead();
+                if (read >= m_toldAt + kStep) {
+                    m_toldAt = read;
+                    m_letGo(read - kStep / 16);
+                }
+            }
         }
 
     private:
         TJpegDecoder m_decoder;
+        std::function<void(std::size_t)> m_letGo;
+        std::size_t m_toldAt = 0;
         int m_width;
         int m_height;
         int m_next = 0;
