@@ -217,6 +217,17 @@ TFlatWeights::TFlatWeights(const TWeightLists& lists)
         }
         lowest.push_back(low);
         highest.push_back(high);
+        int step = list.empty() ? 0 : 1;
+        if (list.size() >= 2) {
+            step = list[1].index - list[0].index;
+            for (std::size_t e = 1; e < list.size() && (step == 1 || step == -1); ++e)
+                if (list[e].index - list[e - 1].index != step)
+                    step = 0;
+            if (step != 1 && step != -1)
+                step = 0;
+        }
+        runFirst.push_back(list.empty() ? 0 : list.front().index);
+        runStep.push_back(step);
         const std::size_t first = fusedAbove.size();
         MarkFusedEntries(list, fusedAbove);
         std::size_t checked = first;
@@ -308,6 +319,35 @@ namespace {
     // so that the window's stretch stays in the cache for all of them.
     constexpr int kTurnedCatchUpRows = 64;
     constexpr int kTurnedStretchBytes = 2048;
+
+    // The lines of a turned picture's first pass that can be made once rows 0 .. read - 1 are
+    // in: next .. the returned line - 1. Lines wait until kLinesAtOnce of them are ready
+    // together (all that are left, after the last row), so that they are made in whole groups.
+    int TurnedLinesReady(const TFlatWeights& rows, int next, int read, int sourceHeight)
+    {
+        int last = next;
+        while (last < rows.Count() && rows.highest[static_cast<std::size_t>(last)] < read)
+            ++last;
+        if (read < sourceHeight)
+            last = next + (last - next) / kLinesAtOnce * kLinesAtOnce;
+        return last;
+    }
+
+    // The ring of decoded rows a turned picture's first pass needs: the rows from the lowest
+    // one a waiting line reads up to the last one read (any count: the indices are folded
+    // into it once), or every stored row when that is not fewer.
+    int TurnedWorkRows(const TFlatWeights& rows, int sourceHeight)
+    {
+        int ring = std::min(sourceHeight, kTurnedCatchUpRows);
+        int next = 0;
+        for (int read = 0; read < sourceHeight;) {
+            read = std::min(sourceHeight, read + kTurnedCatchUpRows);
+            const int last = TurnedLinesReady(rows, next, read, sourceHeight);
+            for (; next < last; ++next)
+                ring = std::max(ring, read - rows.lowest[static_cast<std::size_t>(next)]);
+        }
+        return std::min(ring, sourceHeight);
+    }
 
     // The horizontal pass's result for the vector loops: destination width, and as many rows
     // as the vertical pass still needs while the horizontal one goes on (a ring of a power of
@@ -404,10 +444,10 @@ namespace {
         plan->columnLists
             = turn.storedColumnsReversed ? Mirrored(std::move(down), key.sw) : std::move(down);
         TFlatWeights& rows = plan->rows.emplace(plan->rowLists);
-        plan->workRows = WorkRows(rows, key.sh, kTurnedCatchUpRows);
+        plan->workRows = TurnedWorkRows(rows, key.sh);
         if (plan->workRows < key.sh)
             for (int& index : rows.index)
-                index &= plan->workRows - 1;
+                index %= plan->workRows;
         plan->rowLists = {};
         if (key.level == TSimdLevel::Scalar)
             return plan;
@@ -676,6 +716,41 @@ namespace {
                 std::swap_ranges(dest.ScanLine(a), dest.ScanLine(a) + 3 * dw, dest.ScanLine(b));
     }
 
+    // Lines first .. last - 1 in groups of up to kLinesAtOnce neighbours whose lists run the
+    // same way; a line whose list is no run makes a group of its own.
+    std::vector<TLineGroup> LineGroups(
+        const TFlatWeights& rows, int first, int last, TBitmap& lines)
+    {
+        std::vector<TLineGroup> groups;
+        for (int p = first; p < last;) {
+            TLineGroup group;
+            const int step = rows.runStep[static_cast<std::size_t>(p)];
+            group.step = step == 0 ? 1 : step;
+            int count = 1;
+            while (step != 0 && count < kLinesAtOnce && p + count < last
+                && rows.runStep[static_cast<std::size_t>(p + count)] == step)
+                ++count;
+            group.count = count;
+            group.firstRow = rows.runFirst[static_cast<std::size_t>(p)];
+            for (int l = 0; l < count; ++l) {
+                const int first = rows.runFirst[static_cast<std::size_t>(p + l)];
+                group.firstRow = group.step > 0 ? std::min(group.firstRow, first)
+                                                : std::max(group.firstRow, first);
+            }
+            for (int l = 0; l < count; ++l) {
+                const auto at = static_cast<std::size_t>(p + l);
+                group.line[l] = p + l;
+                group.from[l] = group.step * (rows.runFirst[at] - group.firstRow);
+                group.span
+                    = std::max(group.span, group.from[l] + rows.start[at + 1] - rows.start[at]);
+                group.out[l] = lines.ScanLine(p + l);
+            }
+            groups.push_back(group);
+            p += count;
+        }
+        return groups;
+    }
+
     // Orientations 5 to 8: the upright picture's rows are the stored columns. Its horizontal
     // pass becomes a pass down the stored columns, computed as the decoded rows arrive into a
     // ring; it gives one line per destination column, as long as a stored row. Its vertical
@@ -709,27 +784,33 @@ namespace {
                 source.ReadRow(
                     ring.data() + rowBytes * static_cast<std::size_t>((y + r) % ringRows));
             y += count;
-            int last = next; // the lines that can be made now: next .. last - 1
-            while (last < dw && down.highest[static_cast<std::size_t>(last)] < y) {
-                assert(
-                    ringRows == sh || down.lowest[static_cast<std::size_t>(last)] >= y - ringRows);
-                ++last;
-            }
+            const int last = TurnedLinesReady(down, next, y, sh);
+            const std::vector<TLineGroup> groups = LineGroups(down, next, last, lines);
             for (int b = 0; b < bytes; b += kTurnedStretchBytes) {
-                const int stretch = std::min(kTurnedStretchBytes, bytes - b);
-                const std::uint8_t* in = ring.data() + b;
-                for (int p = next; p < last; ++p) {
-                    std::uint8_t* out = lines.ScanLine(p) + b;
+                const int end = std::min(bytes, b + kTurnedStretchBytes);
+                for (const TLineGroup& group : groups) {
+                    assert(ringRows == sh
+                        || down.lowest[static_cast<std::size_t>(group.line[0])] >= y - ringRows);
 #if PARVULA_SIMD_X86
-                    if (level == TSimdLevel::Avx512)
-                        VerticalRowAvx512(in, stride, down, p, out, stretch);
-                    else if (level == TSimdLevel::Avx2)
-                        VerticalRowAvx2(in, stride, down, p, out, stretch);
-                    else if (level == TSimdLevel::Sse2)
-                        VerticalRowSse2(in, stride, down, p, out, stretch);
-                    else
+                    if (level == TSimdLevel::Avx512) {
+                        VerticalLinesAvx512(ring.data(), stride, ringRows, down, group, b, end);
+                        continue;
+                    }
+                    if (level == TSimdLevel::Avx2) {
+                        VerticalLinesAvx2(ring.data(), stride, ringRows, down, group, b, end);
+                        continue;
+                    }
 #endif
-                        VerticalBytesScalar(in, stride, down, p, out, 0, stretch);
+                    for (int l = 0; l < group.count; ++l) {
+                        const int p = group.line[l];
+                        std::uint8_t* out = group.out[l] + b;
+#if PARVULA_SIMD_X86
+                        if (level == TSimdLevel::Sse2)
+                            VerticalRowSse2(ring.data() + b, stride, down, p, out, end - b);
+                        else
+#endif
+                            VerticalBytesScalar(ring.data() + b, stride, down, p, out, 0, end - b);
+                    }
                 }
             }
             next = last;

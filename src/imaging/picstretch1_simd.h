@@ -45,6 +45,11 @@ struct TFlatWeights {
     std::vector<int> checkedFrom; // each list's first entry with a threshold (or its length)
     std::vector<int> lowest; // the smallest and largest index of each list
     std::vector<int> highest;
+    // Each list as a run of neighbouring pixels: entry e reads pixel runFirst + runStep * e,
+    // runStep +1 or -1; runStep 0 where the list is no such run (the mirrored edges, or empty).
+    // Taken from the lists as given, before any ring folds the indices.
+    std::vector<int> runFirst;
+    std::vector<int> runStep;
     // Where each entry's source pixel starts in a ring of 16-row floats (PlaceInRing).
     std::vector<int> offset;
     explicit TFlatWeights(const TWeightLists& lists);
@@ -87,6 +92,26 @@ void VerticalRowAvx2(const std::uint8_t* work, std::ptrdiff_t workStride,
 // whole stored row wide).
 void VerticalRowAvx512(const std::uint8_t* work, std::ptrdiff_t workStride,
     const TFlatWeights& weights, int k, std::uint8_t* out, int bytes);
+// A turned picture's first pass makes several lines at once, so that each row of their common
+// window is widened to floats once for all of them rather than once per line. The lines' lists
+// are runs in one direction: the window's row i is real row firstRow + step * i, and entry e of
+// line l reads window row from[l] + e. A real row r sits in row r % ringRows of the ring.
+constexpr int kLinesAtOnce = 4;
+struct TLineGroup {
+    int count = 0; // 1 .. kLinesAtOnce
+    int firstRow = 0;
+    int step = 1;
+    int span = 0; // rows in the window
+    int line[kLinesAtOnce] {};
+    int from[kLinesAtOnce] {};
+    std::uint8_t* out[kLinesAtOnce] {}; // each line's bytes, from its start
+};
+// Bytes from .. to - 1 of each line of the group, from the ring of decoded rows (rowBytes each).
+void VerticalLinesAvx2(const std::uint8_t* ring, std::ptrdiff_t rowBytes, int ringRows,
+    const TFlatWeights& weights, const TLineGroup& group, int from, int to);
+void VerticalLinesAvx512(const std::uint8_t* ring, std::ptrdiff_t rowBytes, int ringRows,
+    const TFlatWeights& weights, const TLineGroup& group, int from, int to);
+
 // The plain loop for bytes from .. to - 1 of that row (the vector loops' leftovers).
 void VerticalBytesScalar(const std::uint8_t* work, std::ptrdiff_t workStride,
     const TFlatWeights& weights, int k, std::uint8_t* out, int from, int to);

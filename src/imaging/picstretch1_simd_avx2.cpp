@@ -11,6 +11,7 @@
 
 #if PARVULA_SIMD_X86
 
+#include <algorithm>
 #include <cstring>
 
 #include <immintrin.h>
@@ -231,6 +232,101 @@ namespace {
         }
     }
 
+    // 8 * NV bytes of each of L lines (TLineGroup), as the AVX-512 loop does 16 * NV.
+    template <int L, int NV>
+    PARVULA_TARGET_AVX2 __attribute__((noinline)) void LinesBytes(const std::uint8_t* ring,
+        std::ptrdiff_t rowBytes, int ringRows, const TFlatWeights& weights, const TLineGroup& group,
+        int b)
+    {
+        const __m256 magnitudeMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+        const float* weightFloat[L];
+        const double* weight[L];
+        const float* fusedAbove[L];
+        unsigned entries[L];
+        int from[L];
+#pragma GCC unroll 16
+        for (int l = 0; l < L; ++l) {
+            const auto at = static_cast<std::size_t>(group.line[l]);
+            const int first = weights.start[at];
+            weightFloat[l] = weights.weightFloat.data() + first;
+            weight[l] = weights.weight.data() + first;
+            fusedAbove[l] = weights.fusedAbove.data() + first;
+            entries[l] = static_cast<unsigned>(weights.start[at + 1] - first);
+            from[l] = group.from[l];
+        }
+        __m256 sum[L][NV];
+#pragma GCC unroll 16
+        for (int l = 0; l < L; ++l)
+#pragma GCC unroll 16
+            for (int v = 0; v < NV; ++v)
+                sum[l][v] = _mm256_setzero_ps();
+        int row = group.firstRow % ringRows;
+        const std::uint8_t* src = ring + row * rowBytes + b;
+        for (int i = 0; i < group.span; ++i) {
+            __m256 x[NV];
+#pragma GCC unroll 16
+            for (int v = 0; v < NV; ++v)
+                x[v] = LoadEightBytes(src + 8 * v);
+#pragma GCC unroll 16
+            for (int l = 0; l < L; ++l) {
+                const unsigned e = static_cast<unsigned>(i - from[l]);
+                if (e >= entries[l])
+                    continue;
+                if (fusedAbove[l][e] != 0.0f) {
+                    __m256 smallest = _mm256_and_ps(sum[l][0], magnitudeMask);
+#pragma GCC unroll 16
+                    for (int v = 1; v < NV; ++v)
+                        smallest = _mm256_min_ps(smallest, _mm256_and_ps(sum[l][v], magnitudeMask));
+                    if (_mm256_movemask_ps(
+                            _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[l][e]), _CMP_GE_OQ))
+                        != 0xFF) {
+                        const __m256d w = _mm256_set1_pd(weight[l][e]);
+#pragma GCC unroll 16
+                        for (int v = 0; v < NV; ++v)
+                            sum[l][v] = AddEightInDouble(sum[l][v], src + 8 * v, w);
+                        continue;
+                    }
+                }
+                const __m256 w = _mm256_set1_ps(weightFloat[l][e]);
+#pragma GCC unroll 16
+                for (int v = 0; v < NV; ++v)
+                    sum[l][v] = _mm256_fmadd_ps(x[v], w, sum[l][v]);
+            }
+            row += group.step;
+            src += group.step * rowBytes;
+            if (row == ringRows) {
+                row = 0;
+                src = ring + b;
+            } else if (row < 0) {
+                row = ringRows - 1;
+                src = ring + row * rowBytes + b;
+            }
+        }
+#pragma GCC unroll 16
+        for (int l = 0; l < L; ++l)
+#pragma GCC unroll 16
+            for (int v = 0; v < NV; ++v) {
+                const __m256i ints = SumsToInts(sum[l][v]);
+                const __m128i words = _mm_packus_epi32(
+                    _mm256_castsi256_si128(ints), _mm256_extracti128_si256(ints, 1));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(group.out[l] + b + 8 * v),
+                    _mm_packus_epi16(words, words));
+            }
+    }
+
+    template <int L>
+    PARVULA_TARGET_AVX2 void LinesAvx2(const std::uint8_t* ring, std::ptrdiff_t rowBytes,
+        int ringRows, const TFlatWeights& weights, const TLineGroup& group, int from, int to)
+    {
+        int b = from;
+        for (; b + 32 <= to; b += 32)
+            LinesBytes<L, 4>(ring, rowBytes, ringRows, weights, group, b);
+        for (; b + 8 <= to; b += 8)
+            LinesBytes<L, 1>(ring, rowBytes, ringRows, weights, group, b);
+        for (int l = 0; l < L; ++l)
+            VerticalBytesScalar(ring, rowBytes, weights, group.line[l], group.out[l], b, to);
+    }
+
 } // namespace
 
 PARVULA_TARGET_AVX2 void HorizontalBlockAvx2(const std::uint8_t* const* rows, int count,
@@ -257,6 +353,36 @@ PARVULA_TARGET_AVX2 void HorizontalBlockAvx2(const std::uint8_t* const* rows, in
             for (int c = 0; c < 3; ++c)
                 dst[c] = static_cast<std::uint8_t>(result[c][r]);
         }
+    }
+}
+
+PARVULA_TARGET_AVX2 void VerticalLinesAvx2(const std::uint8_t* ring, std::ptrdiff_t rowBytes,
+    int ringRows, const TFlatWeights& weights, const TLineGroup& group, int from, int to)
+{
+    // Sixteen vector registers hold the sums of two lines 32 bytes wide: the group is made
+    // in pairs, each over its own part of the window.
+    for (int first = 0; first < group.count; first += 2) {
+        TLineGroup pair;
+        pair.count = std::min(2, group.count - first);
+        pair.step = group.step;
+        int skip = group.from[first];
+        for (int l = 0; l < pair.count; ++l)
+            skip = std::min(skip, group.from[first + l]);
+        pair.firstRow = group.firstRow + group.step * skip;
+        for (int l = 0; l < pair.count; ++l) {
+            const int line = group.line[first + l];
+            const auto at = static_cast<std::size_t>(line);
+            pair.line[l] = line;
+            pair.from[l] = group.from[first + l] - skip;
+            pair.out[l] = group.out[first + l];
+            pair.span
+                = std::max(pair.span, pair.from[l] + weights.start[at + 1] - weights.start[at]);
+        }
+        if (pair.count == 2)
+            LinesAvx2<2>(ring, rowBytes, ringRows, weights, pair, from, to);
+        else
+            VerticalRowAvx2(
+                ring + from, rowBytes, weights, pair.line[0], pair.out[0] + from, to - from);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <immintrin.h>
 
@@ -356,7 +357,130 @@ namespace {
         }
     }
 
+    // One line's list, as LinesBytes512 reads it.
+    struct TLineList {
+        const float* weightFloat;
+        const double* weight;
+        const float* fusedAbove;
+        unsigned entries;
+        int from;
+    };
+
+    // Adds window row i (its bytes at src, widened in x) to a line's sums when its list reads
+    // that row.
+    template <int NV>
+    PARVULA_TARGET_AVX512 PARVULA_INLINE void AddRowToLine(__m512 (&sum)[NV], const TLineList& list,
+        int i, const __m512 (&x)[NV], const std::uint8_t* src)
+    {
+        const unsigned e = static_cast<unsigned>(i - list.from);
+        if (e >= list.entries)
+            return;
+        if (list.fusedAbove[e] != 0.0f) {
+            const __m512 magnitudeMask = _mm512_castsi512_ps(_mm512_set1_epi32(0x7FFFFFFF));
+            __m512 smallest = _mm512_and_ps(sum[0], magnitudeMask);
+#pragma GCC unroll 16
+            for (int v = 1; v < NV; ++v)
+                smallest = _mm512_min_ps(smallest, _mm512_and_ps(sum[v], magnitudeMask));
+            if (_mm512_cmp_ps_mask(smallest, _mm512_set1_ps(list.fusedAbove[e]), _CMP_GE_OQ)
+                != 0xFFFF) {
+                const __m512d w = _mm512_set1_pd(list.weight[e]);
+#pragma GCC unroll 16
+                for (int v = 0; v < NV; ++v)
+                    sum[v] = AddSixteenInDouble(sum[v], src + 16 * v, w);
+                return;
+            }
+        }
+        const __m512 w = _mm512_set1_ps(list.weightFloat[e]);
+#pragma GCC unroll 16
+        for (int v = 0; v < NV; ++v)
+            sum[v] = _mm512_fmadd_ps(x[v], w, sum[v]);
+    }
+
+    // 16 * NV bytes of each of L lines (TLineGroup): each row of the window is widened once and
+    // added to every line whose list reads it, each line's entries still in list order.
+    template <int NV, int... Ls>
+    PARVULA_TARGET_AVX512 PARVULA_APART void LinesBytes512(const std::uint8_t* ring,
+        std::ptrdiff_t rowBytes, int ringRows, const TFlatWeights& weights, const TLineGroup& group,
+        int b, std::integer_sequence<int, Ls...>)
+    {
+        constexpr int L = sizeof...(Ls);
+        TLineList lists[L];
+#pragma GCC unroll 16
+        for (int l = 0; l < L; ++l) {
+            const auto at = static_cast<std::size_t>(group.line[l]);
+            const int first = weights.start[at];
+            lists[l] = TLineList { weights.weightFloat.data() + first,
+                weights.weight.data() + first, weights.fusedAbove.data() + first,
+                static_cast<unsigned>(weights.start[at + 1] - first), group.from[l] };
+        }
+        __m512 sum[L][NV];
+#pragma GCC unroll 16
+        for (int l = 0; l < L; ++l)
+#pragma GCC unroll 16
+            for (int v = 0; v < NV; ++v)
+                sum[l][v] = _mm512_setzero_ps();
+        int row = group.firstRow % ringRows;
+        const std::uint8_t* src = ring + row * rowBytes + b;
+        for (int i = 0; i < group.span; ++i) {
+            __m512 x[NV];
+#pragma GCC unroll 16
+            for (int v = 0; v < NV; ++v)
+                x[v] = LoadSixteenBytes(src + 16 * v);
+            (AddRowToLine<NV>(sum[Ls], lists[Ls], i, x, src), ...);
+            row += group.step;
+            src += group.step * rowBytes;
+            if (row == ringRows) {
+                row = 0;
+                src = ring + b;
+            } else if (row < 0) {
+                row = ringRows - 1;
+                src = ring + row * rowBytes + b;
+            }
+        }
+#pragma GCC unroll 16
+        for (int l = 0; l < L; ++l)
+#pragma GCC unroll 16
+            for (int v = 0; v < NV; ++v) {
+                const __m512 clamped = _mm512_min_ps(
+                    _mm512_max_ps(sum[l][v], _mm512_setzero_ps()), _mm512_set1_ps(255.0f));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(group.out[l] + b + 16 * v),
+                    _mm512_cvtepi32_epi8(_mm512_cvtps_epi32(clamped)));
+            }
+    }
+
+    template <int L>
+    PARVULA_TARGET_AVX512 void LinesAvx512(const std::uint8_t* ring, std::ptrdiff_t rowBytes,
+        int ringRows, const TFlatWeights& weights, const TLineGroup& group, int from, int to)
+    {
+        int b = from;
+        for (; b + 64 <= to; b += 64)
+            LinesBytes512<4>(
+                ring, rowBytes, ringRows, weights, group, b, std::make_integer_sequence<int, L>());
+        for (; b + 16 <= to; b += 16)
+            LinesBytes512<1>(
+                ring, rowBytes, ringRows, weights, group, b, std::make_integer_sequence<int, L>());
+        for (int l = 0; l < L; ++l)
+            VerticalBytesScalar(ring, rowBytes, weights, group.line[l], group.out[l], b, to);
+    }
+
 } // namespace
+
+PARVULA_TARGET_AVX512 void VerticalLinesAvx512(const std::uint8_t* ring, std::ptrdiff_t rowBytes,
+    int ringRows, const TFlatWeights& weights, const TLineGroup& group, int from, int to)
+{
+    static_assert(kLinesAtOnce == 4);
+    switch (group.count) {
+    case 4:
+        return LinesAvx512<4>(ring, rowBytes, ringRows, weights, group, from, to);
+    case 3:
+        return LinesAvx512<3>(ring, rowBytes, ringRows, weights, group, from, to);
+    case 2:
+        return LinesAvx512<2>(ring, rowBytes, ringRows, weights, group, from, to);
+    default:
+        VerticalRowAvx512(
+            ring + from, rowBytes, weights, group.line[0], group.out[0] + from, to - from);
+    }
+}
 
 PARVULA_TARGET_AVX512 void VerticalRowAvx512(const std::uint8_t* work, std::ptrdiff_t workStride,
     const TFlatWeights& weights, int k, std::uint8_t* out, int bytes)

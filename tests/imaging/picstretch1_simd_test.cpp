@@ -354,6 +354,79 @@ TEST(SimdResampleTest, ASumThatFusedAddsWouldRoundOtherwiseIsFoundInEveryLane)
         VerticalRowAvx2(work.data(), 75, flat, 0, out.data(), 75);
         EXPECT_EQ(out, plain) << "vertical pass, sharp byte " << sharpByte;
     }
+
+    // A turned picture's lines made several at once: the sharp list as each line of a group
+    // of two to four, the others ordinary runs; the runs upwards as well (the sharp list and
+    // its rows reversed), and the window starting part-way through a ring of six rows so that
+    // it wraps. 93 bytes a line: every loop of both levels and the plain tail.
+    constexpr int kBytes = 93;
+    constexpr int kRingRows = 6;
+    for (const int step : { 1, -1 })
+        for (const int ringStart : { 0, 4 })
+            for (int count = 2; count <= kLinesAtOnce; ++count)
+                for (int sharpLine = 0; sharpLine < count; ++sharpLine)
+                    for (int sharpByte : { 0, 63, 64, 79, 80, 87, 88, 92 }) {
+                        // Window row i is real row ringStart + i (upwards: + 5 - i).
+                        const auto real = [&](int i) { return ringStart + (step > 0 ? i : 5 - i); };
+                        std::vector<std::uint8_t> work(kRingRows * kBytes);
+                        const std::uint8_t values[kRingRows] = { 100, 1, 3, 1, 7, 9 };
+                        for (int i = 0; i < kRingRows; ++i)
+                            std::fill_n(
+                                work.begin() + kBytes * (real(i) % kRingRows), kBytes, values[i]);
+                        work[static_cast<std::size_t>(kBytes * (real(0) % kRingRows) + sharpByte)]
+                            = 0;
+                        TWeightLists lists;
+                        std::vector<int> from;
+                        for (int l = 0; l < count; ++l) {
+                            TWeightList list;
+                            const int start = l == sharpLine ? 0 : 1 + l % 2;
+                            if (l == sharpLine)
+                                list = sharp.list;
+                            else
+                                for (float w : { 0.25f, 0.5f, 0.25f })
+                                    list.push_back({ static_cast<int>(list.size()), w });
+                            for (TWeight& entry : list)
+                                entry.index = real(entry.index + start) % kRingRows;
+                            lists.push_back(list);
+                            from.push_back(start);
+                        }
+                        TFlatWeights flat(lists);
+                        std::vector<std::uint8_t> plain(static_cast<std::size_t>(count * kBytes));
+                        std::vector<std::uint8_t> out(plain.size(), 0xAA);
+                        TLineGroup group;
+                        group.count = count;
+                        group.firstRow = real(0);
+                        group.step = step;
+                        for (int l = 0; l < count; ++l) {
+                            const TWeightLists one = { lists[static_cast<std::size_t>(l)] };
+                            for (int x = 0; x < kBytes / 3; ++x)
+                                ApplyWeightLists(work.data() + 3 * x, kBytes, one,
+                                    plain.data() + kBytes * l + 3 * x, 3);
+
+                            group.line[l] = l;
+                            group.from[l] = from[static_cast<std::size_t>(l)];
+                            group.span = std::max(group.span,
+                                group.from[l]
+                                    + static_cast<int>(lists[static_cast<std::size_t>(l)].size()));
+                            group.out[l] = out.data() + kBytes * l;
+                        }
+                        for (TSimdLevel level : { TSimdLevel::Avx2, TSimdLevel::Avx512 }) {
+                            if (level == TSimdLevel::Avx512 && !avx512)
+                                continue;
+                            std::fill(out.begin(), out.end(), 0xAA);
+                            if (level == TSimdLevel::Avx2)
+                                VerticalLinesAvx2(
+                                    work.data(), kBytes, kRingRows, flat, group, 0, kBytes);
+                            else
+                                VerticalLinesAvx512(
+                                    work.data(), kBytes, kRingRows, flat, group, 0, kBytes);
+                            EXPECT_EQ(out, plain)
+                                << "lines at once, level " << static_cast<int>(level) << ", step "
+                                << step << ", ring from " << ringStart << ", " << count
+                                << " lines, sharp line " << sharpLine << ", sharp byte "
+                                << sharpByte;
+                        }
+                    }
 }
 #endif
 

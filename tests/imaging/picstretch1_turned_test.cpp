@@ -82,7 +82,8 @@ namespace {
 
     // Shrinking and enlarging on either side, one-pixel sides, sides the kernels mirror past,
     // counts that leave partial blocks; stored rows wider than the ring of turned pixels and
-    // stored columns taller than the ring of decoded rows (both passes of a turned picture).
+    // stored columns taller than the ring of decoded rows (both passes of a turned picture);
+    // lines made several at once over long lists, the ring wrapping under them.
     const TSizeCase kSizes[] = {
         { 97, 61, 23, 17 },
         { 23, 17, 97, 61 },
@@ -100,6 +101,7 @@ namespace {
         { 5, 2000, 300, 3 },
         { 300, 7, 5, 701 },
         { 7, 150, 391, 5 },
+        { 70, 900, 25, 40 },
     };
 
 } // namespace
