@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -247,6 +248,8 @@ void RaceTheRun(const std::filesystem::path& source, const std::filesystem::path
     WriteImage(source, 1000, 700); // a 2 MB output: the write takes long enough to be raced
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
+    int took[2]; // a byte for every name the racer takes
+    ASSERT_EQ(::pipe(took), 0);
     const pid_t racer = ::fork();
     if (racer == 0) {
         const int watch = ::inotify_init();
@@ -273,6 +276,7 @@ void RaceTheRun(const std::filesystem::path& source, const std::filesystem::path
                         const std::string mark = "racer " + std::to_string(++taken);
                         (void)!::write(fd, mark.data(), mark.size());
                         ::close(fd);
+                        (void)!::write(took[1], "t", 1);
                         break;
                     }
                 }
@@ -284,8 +288,14 @@ void RaceTheRun(const std::filesystem::path& source, const std::filesystem::path
     std::set<std::string> ours;
     for (int i = 0; i < 10; ++i)
         ours.insert(MakeOutput(source, settings));
+    // On a busy machine the racer may not have run at all yet: it is given time to react to
+    // the temporary files before it is stopped.
+    pollfd reacted { took[0], POLLIN, 0 };
+    (void)::poll(&reacted, 1, 10000);
     ::kill(racer, SIGKILL);
     ::waitpid(racer, nullptr, 0);
+    for (const int fd : { ready[0], ready[1], took[0], took[1] })
+        ::close(fd);
 
     EXPECT_EQ(ours.size(), 10u);
     int racerFiles = 0;
