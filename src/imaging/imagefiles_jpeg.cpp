@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -40,19 +41,6 @@ namespace {
     // Warnings and trace messages would go to stderr; a damaged but decodable file is no news.
     void JpegOutputMessage(j_common_ptr) { }
 
-    // Each progressive scan re-walks the whole coefficient buffer, so a file of thousands of
-    // tiny scans costs minutes; stop at the scan limit.
-    void JpegProgress(j_common_ptr cinfo)
-    {
-        if (!cinfo->is_decompressor)
-            return;
-        j_decompress_ptr dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (dinfo->input_scan_number > MaxJpegScans) {
-            reinterpret_cast<TJpegError*>(cinfo->err)->scanLimitHit = 1;
-            cinfo->err->error_exit(cinfo);
-        }
-    }
-
     void InitError(TJpegError* error)
     {
         jpeg_std_error(&error->pub);
@@ -69,6 +57,10 @@ namespace {
         int created;
         const std::uint8_t* data;
         std::size_t size;
+        // Told how far the library has read (TSharedBytes::letGo), when set; toldAt: the read
+        // position it was last told at.
+        const std::function<void(std::size_t)>* letGo;
+        std::size_t toldAt;
         // Filled by the header step.
         int width;
         int height;
@@ -81,6 +73,38 @@ namespace {
         // Set by the caller before the pixel step: 24-bit rows and one scratch row.
         std::uint8_t* row;
     };
+
+    // Each progressive scan re-walks the whole coefficient buffer, so a file of thousands of
+    // tiny scans costs minutes; stop at the scan limit.
+    // Also called as the library reads on: the bytes it has read are let go every megabyte, a
+    // little behind its read position (the library never reads back), so that a large photo's
+    // file is not all in memory by its last row. A progressive file is read whole into the
+    // library's coefficients as decompression starts, and so let go during that step.
+    void JpegProgress(j_common_ptr cinfo)
+    {
+        if (!cinfo->is_decompressor)
+            return;
+        j_decompress_ptr dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+        if (dinfo->input_scan_number > MaxJpegScans) {
+            reinterpret_cast<TJpegError*>(cinfo->err)->scanLimitHit = 1;
+            cinfo->err->error_exit(cinfo);
+        }
+        static_assert(std::is_standard_layout_v<TJpegDecode>);
+        // cinfo is the first member of the decode state.
+        TJpegDecode* d = reinterpret_cast<TJpegDecode*>(dinfo);
+        if (!d->letGo || !*d->letGo || !dinfo->src)
+            return;
+        constexpr std::size_t kStep = std::size_t { 1 } << 20;
+        const auto read = static_cast<std::size_t>(dinfo->src->next_input_byte - d->data);
+        if (read < d->toldAt + kStep)
+            return;
+        d->toldAt = read;
+        try {
+            (*d->letGo)(read - kStep / 16);
+        } catch (...) {
+            // Only memory kept longer: nothing may unwind through the library.
+        }
+    }
 
     // Plain C-style steps: only trivially destructible locals between setjmp and the library.
     int JpegReadHeader(TJpegDecode* d)
@@ -275,11 +299,13 @@ namespace {
     // profile is converted through it; without one, by the plain rule.
     class TJpegDecoder {
     public:
-        explicit TJpegDecoder(std::span<const std::uint8_t> bytes, bool throughProfile = true)
+        explicit TJpegDecoder(std::span<const std::uint8_t> bytes, bool throughProfile = true,
+            const std::function<void(std::size_t)>* letGo = nullptr)
         {
             TJpegDecode& state = m_state.value;
             state.data = bytes.data();
             state.size = bytes.size();
+            state.letGo = letGo;
             if (JpegReadHeader(&state) != 0)
                 ThrowJpegError(state.error);
             CheckImageSize(state.width, state.height, "JPEG");
@@ -321,16 +347,6 @@ namespace {
             }
         }
 
-        // How far the library has read through the bytes (all of them once a progressive image
-        // has started: its coefficients are then in the library's memory).
-        std::size_t BytesRead() const
-        {
-            const TJpegDecode& state = m_state.value;
-            if (!state.cinfo.src)
-                return 0;
-            return static_cast<std::size_t>(state.cinfo.src->next_input_byte - state.data);
-        }
-
     private:
         TJpegDecodeState m_state;
         std::vector<std::uint8_t> m_row;
@@ -364,7 +380,7 @@ namespace {
         // is kept beside the bitmap it is drawn on.
         void DrawOnto(TBitmap& target) const override
         {
-            TJpegDecoder decoder(m_bytes.view, ThroughProfile());
+            TJpegDecoder decoder(m_bytes.view, ThroughProfile(), &m_bytes.letGo);
             CheckSameSize(decoder.Width(), decoder.Height());
             decoder.Start();
             std::vector<std::uint8_t> row(static_cast<std::size_t>(m_width) * 3);
@@ -402,13 +418,10 @@ namespace {
 
     // A JPEG image's rows straight from the decompressor. A JPEG is opaque, so its rows are what
     // drawing it on white gives.
-    // The bytes the library has read are let go as it goes (every megabyte, a little behind
-    // its read position), so that a large photo's file is not all in memory by its last row.
     class TJpegRowReader final : public TRowReader {
     public:
         explicit TJpegRowReader(const TJpegGraphic& graphic)
-            : m_decoder(graphic.Bytes(), graphic.ThroughProfile())
-            , m_letGo(graphic.LetGo())
+            : m_decoder(graphic.Bytes(), graphic.ThroughProfile(), &graphic.LetGo())
             , m_width(graphic.Width())
             , m_height(graphic.Height())
         {
@@ -423,20 +436,10 @@ namespace {
                 throw EError(TCode::JpegNoMoreRows);
             m_decoder.ReadRow(bgr);
             ++m_next;
-            constexpr std::size_t kStep = std::size_t { 1 } << 20;
-            if (m_letGo) {
-                const std::size_t read = m_decoder.BytesRead();
-                if (read >= m_toldAt + kStep) {
-                    m_toldAt = read;
-                    m_letGo(read - kStep / 16);
-                }
-            }
         }
 
     private:
         TJpegDecoder m_decoder;
-        std::function<void(std::size_t)> m_letGo;
-        std::size_t m_toldAt = 0;
         int m_width;
         int m_height;
         int m_next = 0;

@@ -3,6 +3,7 @@
 // generated pictures, the shared corpus and the benchmark photos; decoding failures keep their
 // texts; the decoder's rows are the library's own colours.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -117,7 +118,84 @@ namespace {
         return files;
     }
 
+    // A progressive JPEG of the bitmap (blue, green, red rows), as libjpeg writes one.
+    TBytes ProgressiveJpegOf(const TBitmap& bitmap)
+    {
+        jpeg_compress_struct cinfo;
+        jpeg_error_mgr error;
+        cinfo.err = jpeg_std_error(&error);
+        jpeg_create_compress(&cinfo);
+        unsigned char* buffer = nullptr;
+        unsigned long size = 0;
+        jpeg_mem_dest(&cinfo, &buffer, &size);
+        cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width());
+        cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, 100, TRUE);
+        jpeg_simple_progression(&cinfo);
+        jpeg_start_compress(&cinfo, TRUE);
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(bitmap.Width()) * 3);
+        for (int y = 0; y < bitmap.Height(); ++y) {
+            const std::uint8_t* bgr = bitmap.ScanLine(y);
+            for (std::size_t x = 0; x < row.size(); x += 3)
+                std::copy_n(std::array<std::uint8_t, 3> { bgr[x + 2], bgr[x + 1], bgr[x] }.data(),
+                    3, row.data() + x);
+            JSAMPROW pointer[1] = { row.data() };
+            jpeg_write_scanlines(&cinfo, pointer, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        TBytes bytes(buffer, buffer + size);
+        std::free(buffer);
+        return bytes;
+    }
+
 } // namespace
+
+// A streaming decoder tells the bytes' owner how far it is done with them for the pass, so that
+// a mapped file's pages can leave memory as it goes. Here the bytes it lets go while fitting
+// are overwritten at once: the thumbnail is still the one of the intact file, so nothing let go
+// is read again in that pass, and enough is let go that a large file is not held whole.
+TEST(StreamTest, BytesLetGoAreNotReadAgainInThatPass)
+{
+    const test::TTempDir dir;
+    const TBitmap photo = PhotoLike(1600, 1200, 21);
+    TPicture png;
+    png.Assign(photo);
+    const struct {
+        const char* name;
+        TBytes file;
+    } files[]
+        = { { "baseline.jpg", JpegOf(photo, 100) }, { "progressive.jpg", ProgressiveJpegOf(photo) },
+              { "photo.png", EncodePng(png, "photo.png")->bytes } };
+    for (const auto& [name, file] : files) {
+        SCOPED_TRACE(name);
+        ASSERT_GT(file.size(), std::size_t { 2 } << 20) << "too small to be let go in steps";
+        const TFitOptions options { 200, 200, true, TFitDirection::BothWays, TFilter::Lanczos3 };
+        TPicture intact = test::LoadBytes(dir, name, file);
+        FitToBox(intact, options);
+
+        // Loading reads the file once already (a PNG's chunks); the pass watched is the fit.
+        TBytes bytes = file;
+        bool watched = false;
+        std::size_t letGo = 0;
+        TPicture streamed;
+        LoadFromBytes(streamed, dir / name, nullptr, bytes, [&](std::size_t offset) {
+            if (!watched)
+                return;
+            EXPECT_GE(offset, letGo) << "let go backwards";
+            std::fill(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(offset), 0xA5);
+            letGo = std::max(letGo, offset);
+        });
+        watched = true;
+        FitToBox(streamed, options);
+        ASSERT_NE(streamed.Bitmap(), nullptr);
+        EXPECT_EQ(PixelBytes(*streamed.Bitmap()), PixelBytes(*intact.Bitmap()));
+        EXPECT_GT(letGo, file.size() / 2);
+    }
+}
 
 TEST(StreamTest, JpegRowsGiveTheWholePicturesBytesForEveryKernelAndLevel)
 {
