@@ -320,33 +320,54 @@ namespace {
     constexpr int kTurnedCatchUpRows = 64;
     constexpr int kTurnedStretchBytes = 2048;
 
+    // Waiting for more lines keeps more decoded rows: at most this much more than making each
+    // line alone would (a very small box from a large photo waits for fewer lines).
+    constexpr long long kTurnedWaitingBytes = 4LL << 20;
+
     // The lines of a turned picture's first pass that can be made once rows 0 .. read - 1 are
-    // in: next .. the returned line - 1. Lines wait until kLinesAtOnce of them are ready
+    // in: next .. the returned line - 1. Lines wait until linesAtOnce of them are ready
     // together (all that are left, after the last row), so that they are made in whole groups.
-    int TurnedLinesReady(const TFlatWeights& rows, int next, int read, int sourceHeight)
+    int TurnedLinesReady(
+        const TFlatWeights& rows, int linesAtOnce, int next, int read, int sourceHeight)
     {
         int last = next;
         while (last < rows.Count() && rows.highest[static_cast<std::size_t>(last)] < read)
             ++last;
         if (read < sourceHeight)
-            last = next + (last - next) / kLinesAtOnce * kLinesAtOnce;
+            last = next + (last - next) / linesAtOnce * linesAtOnce;
         return last;
     }
 
     // The ring of decoded rows a turned picture's first pass needs: the rows from the lowest
     // one a waiting line reads up to the last one read (any count: the indices are folded
     // into it once), or every stored row when that is not fewer.
-    int TurnedWorkRows(const TFlatWeights& rows, int sourceHeight)
+    int TurnedWorkRows(const TFlatWeights& rows, int linesAtOnce, int sourceHeight)
     {
         int ring = std::min(sourceHeight, kTurnedCatchUpRows);
         int next = 0;
         for (int read = 0; read < sourceHeight;) {
             read = std::min(sourceHeight, read + kTurnedCatchUpRows);
-            const int last = TurnedLinesReady(rows, next, read, sourceHeight);
+            const int last = TurnedLinesReady(rows, linesAtOnce, next, read, sourceHeight);
             for (; next < last; ++next)
                 ring = std::max(ring, read - rows.lowest[static_cast<std::size_t>(next)]);
         }
         return std::min(ring, sourceHeight);
+    }
+
+    // The most lines made at once, up to kLinesAtOnce, whose waiting stays within
+    // kTurnedWaitingBytes; sets the ring's rows for it.
+    int TurnedLinesAtOnce(
+        const TFlatWeights& rows, int sourceWidth, int sourceHeight, int& ringRows)
+    {
+        const long long rowBytes = 3LL * sourceWidth;
+        const int alone = TurnedWorkRows(rows, 1, sourceHeight);
+        for (int lines = kLinesAtOnce; lines > 1; --lines) {
+            ringRows = TurnedWorkRows(rows, lines, sourceHeight);
+            if ((ringRows - alone) * rowBytes <= kTurnedWaitingBytes)
+                return lines;
+        }
+        ringRows = alone;
+        return 1;
     }
 
     // The horizontal pass's result for the vector loops: destination width, and as many rows
@@ -385,6 +406,7 @@ namespace {
         std::optional<TFlatWeights> rows;
         int ring = 0;
         int workRows = 0;
+        int linesAtOnce = 1; // a turned picture's first pass (TurnedLinesAtOnce)
     };
 
     struct TPlanKey {
@@ -444,7 +466,7 @@ namespace {
         plan->columnLists
             = turn.storedColumnsReversed ? Mirrored(std::move(down), key.sw) : std::move(down);
         TFlatWeights& rows = plan->rows.emplace(plan->rowLists);
-        plan->workRows = TurnedWorkRows(rows, key.sh);
+        plan->linesAtOnce = TurnedLinesAtOnce(rows, key.sw, key.sh, plan->workRows);
         if (plan->workRows < key.sh)
             for (int& index : rows.index)
                 index %= plan->workRows;
@@ -716,10 +738,10 @@ namespace {
                 std::swap_ranges(dest.ScanLine(a), dest.ScanLine(a) + 3 * dw, dest.ScanLine(b));
     }
 
-    // Lines first .. last - 1 in groups of up to kLinesAtOnce neighbours whose lists run the
+    // Lines first .. last - 1 in groups of up to linesAtOnce neighbours whose lists run the
     // same way; a line whose list is no run makes a group of its own.
     std::vector<TLineGroup> LineGroups(
-        const TFlatWeights& rows, int first, int last, TBitmap& lines)
+        const TFlatWeights& rows, int linesAtOnce, int first, int last, TBitmap& lines)
     {
         std::vector<TLineGroup> groups;
         for (int p = first; p < last;) {
@@ -727,7 +749,7 @@ namespace {
             const int step = rows.runStep[static_cast<std::size_t>(p)];
             group.step = step == 0 ? 1 : step;
             int count = 1;
-            while (step != 0 && count < kLinesAtOnce && p + count < last
+            while (step != 0 && count < linesAtOnce && p + count < last
                 && rows.runStep[static_cast<std::size_t>(p + count)] == step)
                 ++count;
             group.count = count;
@@ -784,8 +806,9 @@ namespace {
                 source.ReadRow(
                     ring.data() + rowBytes * static_cast<std::size_t>((y + r) % ringRows));
             y += count;
-            const int last = TurnedLinesReady(down, next, y, sh);
-            const std::vector<TLineGroup> groups = LineGroups(down, next, last, lines);
+            const int last = TurnedLinesReady(down, plan->linesAtOnce, next, y, sh);
+            const std::vector<TLineGroup> groups
+                = LineGroups(down, plan->linesAtOnce, next, last, lines);
             for (int b = 0; b < bytes; b += kTurnedStretchBytes) {
                 const int end = std::min(bytes, b + kTurnedStretchBytes);
                 for (const TLineGroup& group : groups) {

@@ -134,6 +134,27 @@ TEST(TurnedResampleTest, EveryOrientationStreamsToTheBytesOfTurningFirst)
     }
 }
 
+// A very small box from a tall stored picture: its lines lie so far apart that making four at
+// once would keep too many decoded rows, so fewer are made together.
+TEST(TurnedResampleTest, LinesFarApartStreamToTheBytesOfTurningFirst)
+{
+    const TLevelGuard guard;
+    const TBitmap stored = RoughBitmap(4700, 1200, 41);
+    const TKernelEntry& kernel = KernelOf(TFilter::Lanczos3);
+    for (int orientation : { 6, 8 }) {
+        const std::vector<std::uint8_t> reference
+            = TurnThenResample(stored, orientation, 12, 3, static_cast<int>(TFilter::Lanczos3));
+        for (TSimdLevel level : Levels()) {
+            SetSimdLevel(level);
+            TCountedRows rows(stored);
+            TBitmap dest(12, 3, 24);
+            ResampleRows(rows, dest, kernel.filter, kernel.support, orientation);
+            EXPECT_EQ(PixelBytes(dest), reference)
+                << "orientation " << orientation << ", level " << static_cast<int>(level);
+        }
+    }
+}
+
 namespace {
 
     TBytes JpegOf(const TBitmap& bitmap, int quality)
