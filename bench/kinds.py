@@ -271,9 +271,10 @@ def write_section(docs, results, skipped, one, two, mixed_count, started, load_s
     add("")
     add("Turned JPEGs stream through the passes in the upright picture's order of operations "
         "(mirrored orientations read their weight lists backwards; the transposing ones filter "
-        "down the stored columns as the rows arrive), PNG rows stream from libpng drawn on white, "
-        "and a mapped PNG's pages are let go behind the decoder; a progressive JPEG holds only "
-        "the decoder's own coefficients besides the rows. "
+        "down the stored columns as the rows arrive, four lines at once over one window of "
+        "rows), PNG rows stream from libpng drawn on white, and a mapped JPEG's or PNG's pages "
+        "are let go behind the decoder; a progressive JPEG holds only the decoder's own "
+        "coefficients besides the rows. "
         "`tests/imaging/picstretch1_turned_test.cpp` and `tests/imaging/stream_png_test.cpp` "
         "compare them with the whole-picture path byte for byte. The peaks include what "
         "start-up maps: libheif and libavif, with the encoders and AV1 decoders they bring, are "
