@@ -252,12 +252,22 @@ void RaceTheRun(const std::filesystem::path& source, const std::filesystem::path
     ASSERT_EQ(::pipe(took), 0);
     const pid_t racer = ::fork();
     if (racer == 0) {
+        // Stopped only while waiting for the next event, never half-way through taking a name
+        // (an empty file of its own would look like a lost output).
+        sigset_t stop;
+        sigset_t waiting;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGTERM);
+        ::sigprocmask(SIG_BLOCK, &stop, &waiting);
         const int watch = ::inotify_init();
         ::inotify_add_watch(watch, target.c_str(), IN_CREATE);
         (void)!::write(ready[1], "r", 1);
         alignas(inotify_event) char buffer[4096];
         int taken = 0;
         for (;;) {
+            pollfd next { watch, POLLIN, 0 };
+            if (::ppoll(&next, 1, nullptr, &waiting) < 0)
+                continue;
             const ssize_t n = ::read(watch, buffer, sizeof buffer);
             if (n <= 0)
                 ::_exit(1);
@@ -292,7 +302,7 @@ void RaceTheRun(const std::filesystem::path& source, const std::filesystem::path
     // the temporary files before it is stopped.
     pollfd reacted { took[0], POLLIN, 0 };
     (void)::poll(&reacted, 1, 10000);
-    ::kill(racer, SIGKILL);
+    ::kill(racer, SIGTERM);
     ::waitpid(racer, nullptr, 0);
     for (const int fd : { ready[0], ready[1], took[0], took[1] })
         ::close(fd);
