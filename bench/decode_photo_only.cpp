@@ -75,7 +75,7 @@ bool DecodeAvif(const std::vector<unsigned char>& bytes, int& w, int& h)
         avifRGBImage rgb;
         avifRGBImageSetDefaults(&rgb, decoder->image);
         rgb.depth = 8;
-        rgb.format = decoder->image->alphaPlane ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
+        rgb.format = decoder->image->alphaPlane ? AVIF_RGB_FORMAT_BGRA : AVIF_RGB_FORMAT_BGR;
         avifRGBImageAllocatePixels(&rgb);
         ok = avifImageYUVToRGB(decoder->image, &rgb) == AVIF_RESULT_OK;
         avifRGBImageFreePixels(&rgb);
@@ -96,9 +96,9 @@ bool DecodeWebp(const std::vector<unsigned char>& bytes, int& w, int& h)
     const int channels = features.has_alpha ? 4 : 3;
     std::vector<unsigned char> pixels(static_cast<std::size_t>(w) * h * channels);
     const int stride = w * channels;
-    return (features.has_alpha ? WebPDecodeRGBAInto(
+    return (features.has_alpha ? WebPDecodeBGRAInto(
                 bytes.data(), bytes.size(), pixels.data(), pixels.size(), stride)
-                               : WebPDecodeRGBInto(bytes.data(), bytes.size(), pixels.data(),
+                               : WebPDecodeBGRInto(bytes.data(), bytes.size(), pixels.data(),
                                    pixels.size(), stride))
         != nullptr;
 }

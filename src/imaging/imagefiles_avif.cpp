@@ -213,12 +213,12 @@ std::unique_ptr<TGraphic> ReadAvif(TSharedBytes bytes)
     avifRGBImage rgb;
     avif.RGBImageSetDefaults(&rgb, image);
     rgb.depth = 8;
-    rgb.format = alpha ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
+    rgb.format = alpha ? AVIF_RGB_FORMAT_BGRA : AVIF_RGB_FORMAT_BGR;
     rgb.rowBytes = static_cast<std::uint32_t>(storedWidth) * channels;
 
-    auto graphic
-        = std::make_unique<TPixelGraphic>(TGraphicKind::Avif, swapped ? storedHeight : storedWidth,
-            swapped ? storedWidth : storedHeight, channels, TAlphaKind::Straight, std::move(bytes));
+    auto graphic = std::make_unique<TPixelGraphic>(TGraphicKind::Avif,
+        swapped ? storedHeight : storedWidth, swapped ? storedWidth : storedHeight, channels,
+        TAlphaKind::Straight, std::move(bytes), TSampleOrder::Bgr);
     std::vector<std::uint8_t> stored;
     if (turned) {
         stored.resize(static_cast<std::size_t>(rgb.rowBytes) * storedHeight);

@@ -6,13 +6,14 @@
 
 namespace parvula::imaging {
 
-TPixelGraphic::TPixelGraphic(
-    TGraphicKind kind, int width, int height, int channels, TAlphaKind alpha, TSharedBytes file)
+TPixelGraphic::TPixelGraphic(TGraphicKind kind, int width, int height, int channels,
+    TAlphaKind alpha, TSharedBytes file, TSampleOrder order)
     : m_kind(kind)
     , m_width(width)
     , m_height(height)
     , m_channels(channels)
     , m_alpha(channels == 4 ? alpha : TAlphaKind::None)
+    , m_order(order)
     , m_file(std::move(file))
     , m_pixels(std::make_unique_for_overwrite<std::uint8_t[]>(
           static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels))
@@ -25,18 +26,26 @@ void TPixelGraphic::DrawRowOnto(int y, std::uint8_t* bgr) const
 {
     const std::uint8_t* src = Row(y);
     const int step = m_channels;
+    // Where red and blue sit in a pixel, and where each drawn sample (blue first) comes from.
+    const int red = m_order == TSampleOrder::Rgb ? 0 : 2;
+    const int blue = 2 - red;
+    const int from[3] = { blue, 1, red };
     switch (m_alpha) {
     case TAlphaKind::None:
+        if (m_order == TSampleOrder::Bgr && step == 3) {
+            std::memcpy(bgr, src, static_cast<std::size_t>(m_width) * 3);
+            break;
+        }
         for (int x = 0; x < m_width; ++x, src += step, bgr += 3) {
-            bgr[0] = src[2];
+            bgr[0] = src[blue];
             bgr[1] = src[1];
-            bgr[2] = src[0];
+            bgr[2] = src[red];
         }
         break;
     case TAlphaKind::Straight:
         for (int x = 0; x < m_width; ++x, src += step, bgr += 3)
             if (src[3] > 0)
-                BlendPixel(bgr, src[0], src[1], src[2], src[3]);
+                BlendPixel(bgr, src[red], src[1], src[blue], src[3]);
         break;
     case TAlphaKind::Premultiplied:
         // The colour already carries its cover: what lies beneath shows through by the rest,
@@ -46,7 +55,7 @@ void TPixelGraphic::DrawRowOnto(int y, std::uint8_t* bgr) const
             if (rest == 255)
                 continue;
             for (int c = 0; c < 3; ++c) {
-                const int value = src[2 - c] + (bgr[c] * rest + 127) / 255;
+                const int value = src[from[c]] + (bgr[c] * rest + 127) / 255;
                 bgr[c] = static_cast<std::uint8_t>(std::min(value, 255));
             }
         }

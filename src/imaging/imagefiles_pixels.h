@@ -1,5 +1,5 @@
 // The graphic of the photo formats that their libraries decode at once (HEIF, AVIF, WebP, TIFF):
-// 8-bit red, green, blue and maybe alpha as the library gave them, drawn on white by the PNG
+// 8-bit colour samples and maybe alpha as the library gave them, drawn on white by the PNG
 // rules, and the rows of that drawing for the resampler.
 #pragma once
 
@@ -18,12 +18,16 @@ enum class TAlphaKind {
     Premultiplied, // colour already multiplied by alpha (libtiff's RGBA reading gives this)
 };
 
+// The order of a pixel's colour samples. Blue first is the drawing's own order, so a library
+// that can write it spares every row a reordering.
+enum class TSampleOrder { Rgb, Bgr };
+
 class TPixelGraphic final : public TGraphic {
 public:
-    // channels: 3 (red, green, blue) or 4 (red, green, blue, alpha); the reader fills every
+    // channels: 3 (the colour samples in order) or 4 (then alpha); the reader fills every
     // pixel. The size must have passed CheckPhotoSize.
     TPixelGraphic(TGraphicKind kind, int width, int height, int channels, TAlphaKind alpha,
-        TSharedBytes file);
+        TSharedBytes file, TSampleOrder order = TSampleOrder::Rgb);
 
     TGraphicKind Kind() const override { return m_kind; }
     int Width() const override { return m_width; }
@@ -55,6 +59,7 @@ private:
     int m_height;
     int m_channels;
     TAlphaKind m_alpha;
+    TSampleOrder m_order;
     TSharedBytes m_file;
     // Not cleared: the pages are only taken as the decoder writes them, so a file that fails
     // early never holds the memory its header asked for.

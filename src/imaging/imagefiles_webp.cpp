@@ -74,7 +74,7 @@ namespace {
         WebPAnimDecoderOptions options;
         if (!WebPAnimDecoderOptionsInit(&options))
             Fail(TCode::PhotoUndecodable);
-        options.color_mode = MODE_RGBA;
+        options.color_mode = MODE_BGRA;
         options.use_threads = 0;
         TAnimDecoder anim { WebPAnimDecoderNew(&data, &options) };
         if (!anim.decoder)
@@ -109,15 +109,15 @@ std::unique_ptr<TGraphic> ReadWebp(TSharedBytes bytes)
     const bool alpha = features.has_alpha || features.has_animation;
     const WebPData data { view.data(), view.size() };
     auto graphic = std::make_unique<TPixelGraphic>(TGraphicKind::Webp, features.width,
-        features.height, alpha ? 4 : 3, TAlphaKind::Straight, std::move(bytes));
+        features.height, alpha ? 4 : 3, TAlphaKind::Straight, std::move(bytes), TSampleOrder::Bgr);
     if (features.has_animation) {
         DecodeFirstFrame(data, *graphic);
     } else {
         const std::size_t size = graphic->RowBytes() * graphic->Height();
         const int stride = static_cast<int>(graphic->RowBytes());
         const std::uint8_t* done = alpha
-            ? WebPDecodeRGBAInto(data.bytes, data.size, graphic->Pixels(), size, stride)
-            : WebPDecodeRGBInto(data.bytes, data.size, graphic->Pixels(), size, stride);
+            ? WebPDecodeBGRAInto(data.bytes, data.size, graphic->Pixels(), size, stride)
+            : WebPDecodeBGRInto(data.bytes, data.size, graphic->Pixels(), size, stride);
         if (!done)
             Fail(TCode::PhotoDamaged);
     }
