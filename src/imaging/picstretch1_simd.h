@@ -106,6 +106,61 @@ struct TLineGroup {
     int from[kLinesAtOnce] {};
     std::uint8_t* out[kLinesAtOnce] {}; // each line's bytes, from its start
 };
+// One line's list of a group, as the loops read it.
+struct TLineList {
+    const float* weightFloat;
+    const double* weight;
+    const float* fusedAbove;
+    unsigned entries;
+    int from; // the window row of its first entry
+};
+
+inline TLineList LineListOf(const TFlatWeights& weights, const TLineGroup& group, int l)
+{
+    const auto at = static_cast<std::size_t>(group.line[l]);
+    const int first = weights.start[at];
+    return TLineList { weights.weightFloat.data() + first, weights.weight.data() + first,
+        weights.fusedAbove.data() + first, static_cast<unsigned>(weights.start[at + 1] - first),
+        group.from[l] };
+}
+
+// The rows of a group's window in their order, byte b on, wrapping round the ring.
+class TWindowRows {
+public:
+    TWindowRows(const std::uint8_t* ring, std::ptrdiff_t rowBytes, int ringRows,
+        const TLineGroup& group, int b)
+        : m_ring(ring + b)
+        , m_rowBytes(rowBytes)
+        , m_ringRows(ringRows)
+        , m_step(group.step)
+        , m_row(group.firstRow % ringRows)
+        , m_at(m_ring + m_row * rowBytes)
+    {
+    }
+    const std::uint8_t* Row() const { return m_at; }
+    void Next()
+    {
+        m_row += m_step;
+        if (m_row == m_ringRows)
+            m_row = 0;
+        else if (m_row < 0)
+            m_row = m_ringRows - 1;
+        else {
+            m_at += m_step * m_rowBytes;
+            return;
+        }
+        m_at = m_ring + m_row * m_rowBytes;
+    }
+
+private:
+    const std::uint8_t* m_ring;
+    std::ptrdiff_t m_rowBytes;
+    int m_ringRows;
+    int m_step;
+    int m_row;
+    const std::uint8_t* m_at;
+};
+
 // Bytes from .. to - 1 of each line of the group, from the ring of decoded rows (rowBytes each).
 void VerticalLinesAvx2(const std::uint8_t* ring, std::ptrdiff_t rowBytes, int ringRows,
     const TFlatWeights& weights, const TLineGroup& group, int from, int to);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <immintrin.h>
 
@@ -232,75 +233,59 @@ namespace {
         }
     }
 
+    // Adds window row i (its bytes at src, widened in x) to a line's sums when its list reads
+    // that row, as the AVX-512 loop does.
+    template <int NV>
+    PARVULA_TARGET_AVX2 inline void AddRowToLine(__m256 (&sum)[NV], const TLineList& list, int i,
+        const __m256 (&x)[NV], const std::uint8_t* src)
+    {
+        const unsigned e = static_cast<unsigned>(i - list.from);
+        if (e >= list.entries)
+            return;
+        if (list.fusedAbove[e] != 0.0f) {
+            const __m256 magnitudeMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+            __m256 smallest = _mm256_and_ps(sum[0], magnitudeMask);
+#pragma GCC unroll 16
+            for (int v = 1; v < NV; ++v)
+                smallest = _mm256_min_ps(smallest, _mm256_and_ps(sum[v], magnitudeMask));
+            if (_mm256_movemask_ps(
+                    _mm256_cmp_ps(smallest, _mm256_set1_ps(list.fusedAbove[e]), _CMP_GE_OQ))
+                != 0xFF) {
+                const __m256d w = _mm256_set1_pd(list.weight[e]);
+#pragma GCC unroll 16
+                for (int v = 0; v < NV; ++v)
+                    sum[v] = AddEightInDouble(sum[v], src + 8 * v, w);
+                return;
+            }
+        }
+        const __m256 w = _mm256_set1_ps(list.weightFloat[e]);
+#pragma GCC unroll 16
+        for (int v = 0; v < NV; ++v)
+            sum[v] = _mm256_fmadd_ps(x[v], w, sum[v]);
+    }
+
     // 8 * NV bytes of each of L lines (TLineGroup), as the AVX-512 loop does 16 * NV.
-    template <int L, int NV>
+    template <int NV, int... Ls>
     PARVULA_TARGET_AVX2 __attribute__((noinline)) void LinesBytes(const std::uint8_t* ring,
         std::ptrdiff_t rowBytes, int ringRows, const TFlatWeights& weights, const TLineGroup& group,
-        int b)
+        int b, std::integer_sequence<int, Ls...>)
     {
-        const __m256 magnitudeMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-        const float* weightFloat[L];
-        const double* weight[L];
-        const float* fusedAbove[L];
-        unsigned entries[L];
-        int from[L];
-#pragma GCC unroll 16
-        for (int l = 0; l < L; ++l) {
-            const auto at = static_cast<std::size_t>(group.line[l]);
-            const int first = weights.start[at];
-            weightFloat[l] = weights.weightFloat.data() + first;
-            weight[l] = weights.weight.data() + first;
-            fusedAbove[l] = weights.fusedAbove.data() + first;
-            entries[l] = static_cast<unsigned>(weights.start[at + 1] - first);
-            from[l] = group.from[l];
-        }
+        constexpr int L = sizeof...(Ls);
+        const TLineList lists[L] = { LineListOf(weights, group, Ls)... };
         __m256 sum[L][NV];
 #pragma GCC unroll 16
         for (int l = 0; l < L; ++l)
 #pragma GCC unroll 16
             for (int v = 0; v < NV; ++v)
                 sum[l][v] = _mm256_setzero_ps();
-        int row = group.firstRow % ringRows;
-        const std::uint8_t* src = ring + row * rowBytes + b;
-        for (int i = 0; i < group.span; ++i) {
+        TWindowRows rows(ring, rowBytes, ringRows, group, b);
+        for (int i = 0; i < group.span; ++i, rows.Next()) {
+            const std::uint8_t* src = rows.Row();
             __m256 x[NV];
 #pragma GCC unroll 16
             for (int v = 0; v < NV; ++v)
                 x[v] = LoadEightBytes(src + 8 * v);
-#pragma GCC unroll 16
-            for (int l = 0; l < L; ++l) {
-                const unsigned e = static_cast<unsigned>(i - from[l]);
-                if (e >= entries[l])
-                    continue;
-                if (fusedAbove[l][e] != 0.0f) {
-                    __m256 smallest = _mm256_and_ps(sum[l][0], magnitudeMask);
-#pragma GCC unroll 16
-                    for (int v = 1; v < NV; ++v)
-                        smallest = _mm256_min_ps(smallest, _mm256_and_ps(sum[l][v], magnitudeMask));
-                    if (_mm256_movemask_ps(
-                            _mm256_cmp_ps(smallest, _mm256_set1_ps(fusedAbove[l][e]), _CMP_GE_OQ))
-                        != 0xFF) {
-                        const __m256d w = _mm256_set1_pd(weight[l][e]);
-#pragma GCC unroll 16
-                        for (int v = 0; v < NV; ++v)
-                            sum[l][v] = AddEightInDouble(sum[l][v], src + 8 * v, w);
-                        continue;
-                    }
-                }
-                const __m256 w = _mm256_set1_ps(weightFloat[l][e]);
-#pragma GCC unroll 16
-                for (int v = 0; v < NV; ++v)
-                    sum[l][v] = _mm256_fmadd_ps(x[v], w, sum[l][v]);
-            }
-            row += group.step;
-            src += group.step * rowBytes;
-            if (row == ringRows) {
-                row = 0;
-                src = ring + b;
-            } else if (row < 0) {
-                row = ringRows - 1;
-                src = ring + row * rowBytes + b;
-            }
+            (AddRowToLine<NV>(sum[Ls], lists[Ls], i, x, src), ...);
         }
 #pragma GCC unroll 16
         for (int l = 0; l < L; ++l)
@@ -320,9 +305,11 @@ namespace {
     {
         int b = from;
         for (; b + 32 <= to; b += 32)
-            LinesBytes<L, 4>(ring, rowBytes, ringRows, weights, group, b);
+            LinesBytes<4>(
+                ring, rowBytes, ringRows, weights, group, b, std::make_integer_sequence<int, L>());
         for (; b + 8 <= to; b += 8)
-            LinesBytes<L, 1>(ring, rowBytes, ringRows, weights, group, b);
+            LinesBytes<1>(
+                ring, rowBytes, ringRows, weights, group, b, std::make_integer_sequence<int, L>());
         for (int l = 0; l < L; ++l)
             VerticalBytesScalar(ring, rowBytes, weights, group.line[l], group.out[l], b, to);
     }

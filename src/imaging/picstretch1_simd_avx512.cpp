@@ -357,15 +357,6 @@ namespace {
         }
     }
 
-    // One line's list, as LinesBytes512 reads it.
-    struct TLineList {
-        const float* weightFloat;
-        const double* weight;
-        const float* fusedAbove;
-        unsigned entries;
-        int from;
-    };
-
     // Adds window row i (its bytes at src, widened in x) to a line's sums when its list reads
     // that row.
     template <int NV>
@@ -404,38 +395,21 @@ namespace {
         int b, std::integer_sequence<int, Ls...>)
     {
         constexpr int L = sizeof...(Ls);
-        TLineList lists[L];
-#pragma GCC unroll 16
-        for (int l = 0; l < L; ++l) {
-            const auto at = static_cast<std::size_t>(group.line[l]);
-            const int first = weights.start[at];
-            lists[l] = TLineList { weights.weightFloat.data() + first,
-                weights.weight.data() + first, weights.fusedAbove.data() + first,
-                static_cast<unsigned>(weights.start[at + 1] - first), group.from[l] };
-        }
+        const TLineList lists[L] = { LineListOf(weights, group, Ls)... };
         __m512 sum[L][NV];
 #pragma GCC unroll 16
         for (int l = 0; l < L; ++l)
 #pragma GCC unroll 16
             for (int v = 0; v < NV; ++v)
                 sum[l][v] = _mm512_setzero_ps();
-        int row = group.firstRow % ringRows;
-        const std::uint8_t* src = ring + row * rowBytes + b;
-        for (int i = 0; i < group.span; ++i) {
+        TWindowRows rows(ring, rowBytes, ringRows, group, b);
+        for (int i = 0; i < group.span; ++i, rows.Next()) {
+            const std::uint8_t* src = rows.Row();
             __m512 x[NV];
 #pragma GCC unroll 16
             for (int v = 0; v < NV; ++v)
                 x[v] = LoadSixteenBytes(src + 16 * v);
             (AddRowToLine<NV>(sum[Ls], lists[Ls], i, x, src), ...);
-            row += group.step;
-            src += group.step * rowBytes;
-            if (row == ringRows) {
-                row = 0;
-                src = ring + b;
-            } else if (row < 0) {
-                row = ringRows - 1;
-                src = ring + row * rowBytes + b;
-            }
         }
 #pragma GCC unroll 16
         for (int l = 0; l < L; ++l)
