@@ -354,14 +354,14 @@ namespace {
         return std::min(ring, sourceHeight);
     }
 
-    // The most lines made at once, up to kLinesAtOnce, whose waiting stays within
-    // kTurnedWaitingBytes; sets the ring's rows for it.
-    int TurnedLinesAtOnce(
-        const TFlatWeights& rows, int sourceWidth, int sourceHeight, int& ringRows)
+    // The most lines made at once, up to most, whose waiting stays within kTurnedWaitingBytes;
+    // sets the ring's rows for it.
+    int LinesAtOnceWithin(
+        const TFlatWeights& rows, int most, int sourceWidth, int sourceHeight, int& ringRows)
     {
         const long long rowBytes = 3LL * sourceWidth;
         const int alone = TurnedWorkRows(rows, 1, sourceHeight);
-        for (int lines = kLinesAtOnce; lines > 1; --lines) {
+        for (int lines = most; lines > 1; --lines) {
             ringRows = TurnedWorkRows(rows, lines, sourceHeight);
             if ((ringRows - alone) * rowBytes <= kTurnedWaitingBytes)
                 return lines;
@@ -406,7 +406,7 @@ namespace {
         std::optional<TFlatWeights> rows;
         int ring = 0;
         int workRows = 0;
-        int linesAtOnce = 1; // a turned picture's first pass (TurnedLinesAtOnce)
+        int linesAtOnce = 1; // a turned picture's first pass (LinesAtOnceWithin)
     };
 
     struct TPlanKey {
@@ -466,7 +466,8 @@ namespace {
         plan->columnLists
             = turn.storedColumnsReversed ? Mirrored(std::move(down), key.sw) : std::move(down);
         TFlatWeights& rows = plan->rows.emplace(plan->rowLists);
-        plan->linesAtOnce = TurnedLinesAtOnce(rows, key.sw, key.sh, plan->workRows);
+        plan->linesAtOnce
+            = LinesAtOnceWithin(rows, TurnedLinesAtOnce(key.level), key.sw, key.sh, plan->workRows);
         if (plan->workRows < key.sh)
             for (int& index : rows.index)
                 index %= plan->workRows;
@@ -636,6 +637,20 @@ namespace {
     }
 
 } // namespace
+
+int TurnedLinesAtOnce(TSimdLevel level)
+{
+    switch (level) {
+    case TSimdLevel::Avx512:
+        return kLinesAtOnce;
+    case TSimdLevel::Avx2:
+        return 2;
+    case TSimdLevel::Sse2:
+    case TSimdLevel::Scalar:
+        break;
+    }
+    return 1;
+}
 
 int HorizontalBlockRows(TSimdLevel level)
 {

@@ -97,8 +97,11 @@ void VerticalRowAvx512(const std::uint8_t* work, std::ptrdiff_t workStride,
 // are runs in one direction: the window's row i is real row firstRow + step * i, and entry e of
 // line l reads window row from[l] + e. A real row r sits in row r % ringRows of the ring.
 constexpr int kLinesAtOnce = 4;
+// The most lines a level makes at once: four for AVX-512, two for AVX2 (its sixteen registers
+// hold the sums of two lines 32 bytes wide), one for the others, which make them one by one.
+int TurnedLinesAtOnce(TSimdLevel level);
 struct TLineGroup {
-    int count = 0; // 1 .. kLinesAtOnce
+    int count = 0; // 1 .. TurnedLinesAtOnce of the level
     int firstRow = 0;
     int step = 1;
     int span = 0; // rows in the window

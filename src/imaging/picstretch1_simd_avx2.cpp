@@ -11,7 +11,6 @@
 
 #if PARVULA_SIMD_X86
 
-#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -346,31 +345,9 @@ PARVULA_TARGET_AVX2 void HorizontalBlockAvx2(const std::uint8_t* const* rows, in
 PARVULA_TARGET_AVX2 void VerticalLinesAvx2(const std::uint8_t* ring, std::ptrdiff_t rowBytes,
     int ringRows, const TFlatWeights& weights, const TLineGroup& group, int from, int to)
 {
-    // Sixteen vector registers hold the sums of two lines 32 bytes wide: the group is made
-    // in pairs, each over its own part of the window.
-    for (int first = 0; first < group.count; first += 2) {
-        TLineGroup pair;
-        pair.count = std::min(2, group.count - first);
-        pair.step = group.step;
-        int skip = group.from[first];
-        for (int l = 0; l < pair.count; ++l)
-            skip = std::min(skip, group.from[first + l]);
-        pair.firstRow = group.firstRow + group.step * skip;
-        for (int l = 0; l < pair.count; ++l) {
-            const int line = group.line[first + l];
-            const auto at = static_cast<std::size_t>(line);
-            pair.line[l] = line;
-            pair.from[l] = group.from[first + l] - skip;
-            pair.out[l] = group.out[first + l];
-            pair.span
-                = std::max(pair.span, pair.from[l] + weights.start[at + 1] - weights.start[at]);
-        }
-        if (pair.count == 2)
-            LinesAvx2<2>(ring, rowBytes, ringRows, weights, pair, from, to);
-        else
-            VerticalRowAvx2(
-                ring + from, rowBytes, weights, pair.line[0], pair.out[0] + from, to - from);
-    }
+    if (group.count == 2)
+        return LinesAvx2<2>(ring, rowBytes, ringRows, weights, group, from, to);
+    VerticalRowAvx2(ring + from, rowBytes, weights, group.line[0], group.out[0] + from, to - from);
 }
 
 PARVULA_TARGET_AVX2 void VerticalRowAvx2(const std::uint8_t* work, std::ptrdiff_t workStride,
